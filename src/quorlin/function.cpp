@@ -1,0 +1,259 @@
+// function.cpp: the function-object type: binds like a Python function, introspects like one.
+#include "function.hpp"
+
+#include "binding.hpp"
+#include "state.hpp"
+#include "traceback.hpp"
+
+#include <cstddef>
+
+namespace quorlin {
+
+namespace {
+
+struct Function {
+    PyObject_HEAD
+    vectorcallfunc vectorcall;
+    const FunctionSpec *spec;
+    PyObject *name;
+    PyObject *qualname;
+    PyObject *doc;
+    PyObject *module;
+    PyObject *defaults;
+    PyObject *annotations;
+    PyObject *globals;
+    PyObject *code;
+    PyObject *dict;
+};
+
+Function *as_function(PyObject *self) { return reinterpret_cast<Function *>(self); }
+
+PyObject *function_vectorcall(PyObject *self, PyObject *const *args, size_t nargsf,
+                              PyObject *kwnames) noexcept {
+    Function *f = as_function(self);
+    PyObject *bound[kMaxParams];
+    if (bind_arguments(*f->spec, f->defaults, args, PyVectorcall_NARGS(nargsf), kwnames, bound) <
+        0) {
+        add_traceback(f->spec->trace_name, f->spec->first_line);
+        return nullptr;
+    }
+    return run_member(*f->spec, bound);
+}
+
+// Reached with a keyword dict only where the interpreter has not vetted the keys (for example
+// through the __call__ slot wrapper), so the keys go to binding unchecked.
+PyObject *function_call(PyObject *self, PyObject *args, PyObject *kwargs) noexcept {
+    Py_ssize_t nargs = PyTuple_GET_SIZE(args);
+    Py_ssize_t nkw = kwargs ? PyDict_GET_SIZE(kwargs) : 0;
+    if (nkw == 0) return function_vectorcall(self, &PyTuple_GET_ITEM(args, 0), nargs, nullptr);
+    PyObject **stack = PyMem_New(PyObject *, nargs + nkw);
+    if (!stack) return PyErr_NoMemory();
+    Ref kwnames = Ref::steal(PyTuple_New(nkw));
+    Ref values = Ref::steal(PyTuple_New(nkw));
+    PyObject *result = nullptr;
+    if (kwnames && values) {
+        Py_ssize_t pos = 0, i = 0;
+        PyObject *key, *value;
+        for (Py_ssize_t k = 0; k < nargs; k++) stack[k] = PyTuple_GET_ITEM(args, k);
+        while (i < nkw && PyDict_Next(kwargs, &pos, &key, &value)) {
+            PyTuple_SET_ITEM(kwnames.get(), i, Py_NewRef(key));
+            PyTuple_SET_ITEM(values.get(), i, Py_NewRef(value)); // keeps the value alive
+            stack[nargs + i++] = value;
+        }
+        result = function_vectorcall(self, stack, nargs, kwnames.get());
+    }
+    PyMem_Free(stack);
+    return result;
+}
+
+PyObject *function_descr_get(PyObject *self, PyObject *obj, PyObject *) noexcept {
+    if (obj == nullptr || obj == Py_None) return Py_NewRef(self);
+    return PyMethod_New(self, obj);
+}
+
+PyObject *function_repr(PyObject *self) noexcept {
+    return PyUnicode_FromFormat("<function %U at %p>", as_function(self)->qualname, self);
+}
+
+int function_traverse(PyObject *self, visitproc visit, void *arg) noexcept {
+    Function *f = as_function(self);
+    Py_VISIT(Py_TYPE(self));
+    Py_VISIT(f->name);
+    Py_VISIT(f->qualname);
+    Py_VISIT(f->doc);
+    Py_VISIT(f->module);
+    Py_VISIT(f->defaults);
+    Py_VISIT(f->annotations);
+    Py_VISIT(f->globals);
+    Py_VISIT(f->code);
+    Py_VISIT(f->dict);
+    return 0;
+}
+
+int function_clear(PyObject *self) noexcept {
+    Function *f = as_function(self);
+    Py_CLEAR(f->name);
+    Py_CLEAR(f->qualname);
+    Py_CLEAR(f->doc);
+    Py_CLEAR(f->module);
+    Py_CLEAR(f->defaults);
+    Py_CLEAR(f->annotations);
+    Py_CLEAR(f->globals);
+    Py_CLEAR(f->code);
+    Py_CLEAR(f->dict);
+    return 0;
+}
+
+void function_dealloc(PyObject *self) noexcept {
+    PyTypeObject *type = Py_TYPE(self);
+    PyObject_GC_UnTrack(self);
+    function_clear(self);
+    type->tp_free(self);
+    Py_DECREF(type);
+}
+
+// __name__ and __qualname__ accept only str, as on Python functions.
+template <PyObject *Function::*Field> PyObject *get_text(PyObject *self, void *) noexcept {
+    return Py_NewRef(as_function(self)->*Field);
+}
+
+template <PyObject *Function::*Field> int set_text(PyObject *self, PyObject *value, void *) noexcept {
+    if (value == nullptr || !PyUnicode_Check(value)) {
+        PyErr_SetString(PyExc_TypeError, Field == &Function::name
+                                             ? "__name__ must be set to a string object"
+                                             : "__qualname__ must be set to a string object");
+        return -1;
+    }
+    Py_XSETREF(as_function(self)->*Field, Py_NewRef(value));
+    return 0;
+}
+
+PyObject *get_annotations(PyObject *self, void *) noexcept {
+    Function *f = as_function(self);
+    if (!f->annotations && !(f->annotations = PyDict_New())) return nullptr;
+    return Py_NewRef(f->annotations);
+}
+
+int set_annotations(PyObject *self, PyObject *value, void *) noexcept {
+    if (value == Py_None) value = nullptr;
+    if (value && !PyDict_Check(value)) {
+        PyErr_SetString(PyExc_TypeError, "__annotations__ must be set to a dict object");
+        return -1;
+    }
+    Py_XSETREF(as_function(self)->annotations, Py_XNewRef(value));
+    return 0;
+}
+
+PyObject *get_none(PyObject *, void *) noexcept { Py_RETURN_NONE; }
+
+PyGetSetDef function_getset[] = {
+    {"__name__", get_text<&Function::name>, set_text<&Function::name>, nullptr, nullptr},
+    {"__qualname__", get_text<&Function::qualname>, set_text<&Function::qualname>, nullptr,
+     nullptr},
+    {"__annotations__", get_annotations, set_annotations, nullptr, nullptr},
+    {"__kwdefaults__", get_none, nullptr, nullptr, nullptr},
+    {"__dict__", PyObject_GenericGetDict, PyObject_GenericSetDict, nullptr, nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+PyMemberDef function_members[] = {
+    {"__vectorcalloffset__", Py_T_PYSSIZET, offsetof(Function, vectorcall), Py_READONLY, nullptr},
+    {"__dictoffset__", Py_T_PYSSIZET, offsetof(Function, dict), Py_READONLY, nullptr},
+    {"__doc__", Py_T_OBJECT_EX, offsetof(Function, doc), 0, nullptr},
+    {"__module__", Py_T_OBJECT_EX, offsetof(Function, module), 0, nullptr},
+    {"__defaults__", Py_T_OBJECT_EX, offsetof(Function, defaults), Py_READONLY, nullptr},
+    {"__globals__", Py_T_OBJECT_EX, offsetof(Function, globals), Py_READONLY, nullptr},
+    {"__code__", Py_T_OBJECT_EX, offsetof(Function, code), Py_READONLY, nullptr},
+    {nullptr, 0, 0, 0, nullptr},
+};
+
+PyType_Slot function_slots[] = {
+    {Py_tp_call, reinterpret_cast<void *>(function_call)},
+    {Py_tp_descr_get, reinterpret_cast<void *>(function_descr_get)},
+    {Py_tp_repr, reinterpret_cast<void *>(function_repr)},
+    {Py_tp_traverse, reinterpret_cast<void *>(function_traverse)},
+    {Py_tp_clear, reinterpret_cast<void *>(function_clear)},
+    {Py_tp_dealloc, reinterpret_cast<void *>(function_dealloc)},
+    {Py_tp_getset, function_getset},
+    {Py_tp_members, function_members},
+    {0, nullptr},
+};
+
+PyType_Spec function_spec = {
+    .name = "quorlin.version_manager.function",
+    .basicsize = sizeof(Function),
+    .itemsize = 0,
+    .flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_METHOD_DESCRIPTOR |
+             Py_TPFLAGS_HAVE_VECTORCALL | Py_TPFLAGS_IMMUTABLETYPE |
+             Py_TPFLAGS_DISALLOW_INSTANTIATION,
+    .slots = function_slots,
+};
+
+// A real code object, so that inspect and typing see the parameters, names and first line.
+PyObject *make_code(const FunctionSpec &spec, PyObject *name, PyObject *qualname) noexcept {
+    Ref code = Ref::steal(
+        reinterpret_cast<PyObject *>(PyCode_NewEmpty(kSourceFile, spec.name, spec.first_line)));
+    Ref varnames = Ref::steal(PyTuple_New(spec.nparams()));
+    if (!code || !varnames) return nullptr;
+    for (Py_ssize_t i = 0; i < spec.nparams(); i++) {
+        PyObject *v = PyUnicode_InternFromString(spec.params[static_cast<size_t>(i)]);
+        if (!v) return nullptr;
+        PyTuple_SET_ITEM(varnames.get(), i, v);
+    }
+    Ref replace = Ref::steal(PyObject_GetAttrString(code.get(), "replace"));
+    Ref kwargs = Ref::steal(Py_BuildValue("{s:n,s:n,s:O,s:O,s:O,s:i}", "co_argcount",
+                                          spec.nparams(), "co_nlocals", spec.nparams(),
+                                          "co_varnames", varnames.get(), "co_name", name,
+                                          "co_qualname", qualname, "co_flags",
+                                          CO_OPTIMIZED | CO_NEWLOCALS));
+    if (!replace || !kwargs) return nullptr;
+    Ref noargs = Ref::steal(PyTuple_New(0));
+    if (!noargs) return nullptr;
+    return PyObject_Call(replace.get(), noargs.get(), kwargs.get());
+}
+
+} // namespace
+
+int init_function_type() noexcept {
+    if (g.function_type) return 0;
+    g.function_type = reinterpret_cast<PyTypeObject *>(PyType_FromSpec(&function_spec));
+    return g.function_type ? 0 : -1;
+}
+
+PyObject *function_new(const FunctionSpec &spec, PyObject *globals) noexcept {
+    Ref obj = Ref::steal(PyType_GenericAlloc(g.function_type, 0));
+    if (!obj) return nullptr;
+    Function *f = as_function(obj.get());
+    f->vectorcall = function_vectorcall;
+    f->spec = &spec;
+    f->globals = Py_NewRef(globals);
+    if (!(f->name = PyUnicode_InternFromString(spec.name)) ||
+        !(f->qualname = PyUnicode_InternFromString(spec.qualname)) ||
+        !(f->module = PyUnicode_InternFromString(kModuleName)))
+        return nullptr;
+    f->doc = spec.doc ? PyUnicode_FromString(spec.doc) : Py_NewRef(Py_None);
+    if (!f->doc) return nullptr;
+    if (spec.ndefaults == 0) {
+        f->defaults = Py_NewRef(Py_None);
+    } else {
+        if (!(f->defaults = PyTuple_New(spec.ndefaults))) return nullptr;
+        for (int i = 0; i < spec.ndefaults; i++)
+            PyTuple_SET_ITEM(f->defaults, i, Py_NewRef(Py_None));
+    }
+    if (!(f->annotations = PyDict_New())) return nullptr;
+    for (const Annotation &a : spec.annotations) {
+        Ref value = Ref::steal(PyUnicode_FromString(a.value));
+        if (!value || PyDict_SetItemString(f->annotations, a.key, value.get()) < 0) return nullptr;
+    }
+    if (!(f->code = make_code(spec, f->name, f->qualname))) return nullptr;
+    return obj.release();
+}
+
+PyObject *run_member(const FunctionSpec &spec, PyObject *const *args) noexcept {
+    int line = 0;
+    PyObject *result = spec.impl(args, line);
+    if (!result && line) add_traceback(spec.trace_name, line);
+    return result;
+}
+
+} // namespace quorlin

@@ -1,0 +1,534 @@
+// members.cpp: what the members of VersionManager do once called.
+#include "members.hpp"
+
+#include "binding.hpp"
+#include "state.hpp"
+
+#include <datetime.h>
+
+#include <algorithm>
+#include <cstdint>
+
+namespace quorlin {
+
+// The setter's two local functions.
+extern const FunctionSpec kConvert;
+extern const FunctionSpec kSortKey;
+
+namespace {
+
+// ---------------------------------------------------------------------------------------------
+// Attribute access on the instance
+
+// True while `self` is exactly the class and nothing on the class has changed since start-up, so
+// that `self.module` and `self.versions` are the class's own properties reading the slots.
+bool class_intact(PyObject *self) noexcept {
+    return Py_TYPE(self) == g.vm_class && g.vm_tag != 0 && g.vm_class->tp_version_tag == g.vm_tag;
+}
+
+PyObject *slot_value(PyObject *self, Py_ssize_t offset) noexcept {
+    return *reinterpret_cast<PyObject **>(reinterpret_cast<char *>(self) + offset);
+}
+
+// self.<name>, straight from the slot when that is what the property would return anyway.
+PyObject *read_self(PyObject *self, PyObject *name, Py_ssize_t offset,
+                    PyTypeObject *type) noexcept {
+    if (class_intact(self)) {
+        PyObject *value = slot_value(self, offset);
+        if (value && Py_IS_TYPE(value, type)) return Py_NewRef(value);
+    }
+    return PyObject_GetAttr(self, name);
+}
+
+PyObject *read_module(PyObject *self) noexcept {
+    return read_self(self, g.str.module, g.module_offset, &PyUnicode_Type);
+}
+
+PyObject *read_versions(PyObject *self) noexcept {
+    return read_self(self, g.str.versions, g.versions_offset, &PyList_Type);
+}
+
+// self.<name> = value: runs `setter` directly when the class is intact, which is what the
+// property would do.
+int write_self(PyObject *self, PyObject *name, const FunctionSpec &setter,
+               PyObject *value) noexcept {
+    if (!class_intact(self)) return PyObject_SetAttr(self, name, value);
+    PyObject *args[] = {self, value};
+    Ref result = Ref::steal(run_member(setter, args));
+    return result ? 0 : -1;
+}
+
+// The Versioned module path `module + "." + version`, made in one allocation.
+PyObject *versioned_path(PyObject *module, PyObject *version) noexcept {
+    Py_ssize_t n1 = PyUnicode_GET_LENGTH(module), n2 = PyUnicode_GET_LENGTH(version);
+    Py_UCS4 maxchar = std::max(PyUnicode_MAX_CHAR_VALUE(module), PyUnicode_MAX_CHAR_VALUE(version));
+    Ref path = Ref::steal(PyUnicode_New(n1 + 1 + n2, maxchar));
+    if (!path || PyUnicode_CopyCharacters(path.get(), 0, module, 0, n1) < 0 ||
+        PyUnicode_WriteChar(path.get(), n1, '.') < 0 ||
+        PyUnicode_CopyCharacters(path.get(), n1 + 1, version, 0, n2) < 0)
+        return nullptr;
+    return path.release();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Constructor and module property
+
+PyObject *init_impl(PyObject *const *args, int &line) noexcept {
+    PyObject *self = args[0], *module = args[1], *versions = args[2];
+    if (check_str_argument(module, "module", true) < 0) return nullptr;
+    line = 49;
+    if (write_self(self, g.str.module, kModuleSet, module) < 0) return nullptr;
+    line = 50;
+    if (write_self(self, g.str.versions, kVersionsSet, versions) < 0) return nullptr;
+    Py_RETURN_NONE;
+}
+
+PyObject *module_get_impl(PyObject *const *args, int &line) noexcept {
+    line = 56;
+    PyObject *value = PyObject_GetAttr(args[0], g.str.slot_module);
+    return value ? check_return_type(value, &PyUnicode_Type, "str") : nullptr;
+}
+
+PyObject *module_set_impl(PyObject *const *args, int &line) noexcept {
+    if (check_str_argument(args[1], "module", false) < 0) return nullptr;
+    line = 60;
+    if (PyObject_SetAttr(args[0], g.str.slot_module, args[1]) < 0) return nullptr;
+    Py_RETURN_NONE;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Version table
+
+PyObject *versions_get_impl(PyObject *const *args, int &line) noexcept {
+    line = 66;
+    PyObject *value = PyObject_GetAttr(args[0], g.str.slot_versions);
+    return value ? check_return_type(value, &PyList_Type, "list") : nullptr;
+}
+
+bool datetime_api_ready() noexcept { return PyDateTimeAPI != nullptr; }
+
+// convert2datetime(value): an exact `date` (as the module global names it) becomes a datetime at
+// midnight; anything else is returned as it is.
+PyObject *convert_impl(PyObject *const *args, int &line) noexcept {
+    PyObject *value = args[0];
+    line = 79;
+    Ref date = Ref::steal(lookup_global(g.str.date));
+    if (!date) return nullptr;
+    if (reinterpret_cast<PyObject *>(Py_TYPE(value)) != date.get()) return Py_NewRef(value);
+    line = 80;
+    Ref datetime = Ref::steal(lookup_global(g.str.datetime));
+    if (!datetime) return nullptr;
+    if (datetime_api_ready() && date.get() == reinterpret_cast<PyObject *>(PyDateTimeAPI->DateType) &&
+        datetime.get() == reinterpret_cast<PyObject *>(PyDateTimeAPI->DateTimeType))
+        return PyDateTime_FromDateAndTime(PyDateTime_GET_YEAR(value), PyDateTime_GET_MONTH(value),
+                                          PyDateTime_GET_DAY(value), 0, 0, 0, 0);
+    line = 81;
+    Ref year = Ref::steal(PyObject_GetAttr(value, g.str.year));
+    if (!year) return nullptr;
+    Ref month = Ref::steal(PyObject_GetAttr(value, g.str.month));
+    if (!month) return nullptr;
+    Ref day = Ref::steal(PyObject_GetAttr(value, g.str.day));
+    if (!day) return nullptr;
+    line = 82;
+    return call(datetime.get(), {year.get(), month.get(), day.get()});
+}
+
+// The sort key: item[1].
+PyObject *sort_key_impl(PyObject *const *args, int &line) noexcept {
+    PyObject *item = args[0];
+    if (PyTuple_CheckExact(item) && PyTuple_GET_SIZE(item) > 1)
+        return Py_NewRef(PyTuple_GET_ITEM(item, 1));
+    line = 89;
+    Ref one = Ref::steal(PyLong_FromLong(1));
+    return one ? PyObject_GetItem(item, one.get()) : nullptr;
+}
+
+// The fields of a naive datetime packed so that integer order is chronological order.
+uint64_t naive_key(PyObject *dt) noexcept {
+    uint64_t k = static_cast<uint64_t>(PyDateTime_GET_YEAR(dt));
+    k = k << 4 | static_cast<uint64_t>(PyDateTime_GET_MONTH(dt));
+    k = k << 5 | static_cast<uint64_t>(PyDateTime_GET_DAY(dt));
+    k = k << 5 | static_cast<uint64_t>(PyDateTime_DATE_GET_HOUR(dt));
+    k = k << 6 | static_cast<uint64_t>(PyDateTime_DATE_GET_MINUTE(dt));
+    k = k << 6 | static_cast<uint64_t>(PyDateTime_DATE_GET_SECOND(dt));
+    return k << 20 | static_cast<uint64_t>(PyDateTime_DATE_GET_MICROSECOND(dt));
+}
+
+bool is_naive_datetime(PyObject *value) noexcept {
+    return datetime_api_ready() && Py_IS_TYPE(value, PyDateTimeAPI->DateTimeType) &&
+           PyDateTime_DATE_GET_TZINFO(value) == Py_None;
+}
+
+// Sorts `table` (exact list of new pairs whose starts are all naive datetimes) newest first,
+// keeping equal starts in order: what the built-in `sorted` does with the key and reverse=True,
+// since comparing naive datetimes runs no Python code.
+int sort_naive(PyObject *table) noexcept {
+    struct Keyed {
+        uint64_t key;
+        PyObject *pair;
+    };
+    Py_ssize_t n = PyList_GET_SIZE(table);
+    Keyed *items = PyMem_New(Keyed, n);
+    if (!items) {
+        PyErr_NoMemory();
+        return -1;
+    }
+    for (Py_ssize_t i = 0; i < n; i++) {
+        PyObject *pair = PyList_GET_ITEM(table, i);
+        items[i] = {naive_key(PyTuple_GET_ITEM(pair, 1)), pair};
+    }
+    std::stable_sort(items, items + n, [](const Keyed &a, const Keyed &b) { return a.key > b.key; });
+    for (Py_ssize_t i = 0; i < n; i++) PyList_SET_ITEM(table, i, items[i].pair);
+    PyMem_Free(items);
+    return 0;
+}
+
+PyObject *sort_table(PyObject *table, bool all_naive) noexcept {
+    if (all_naive && g.sorted_is_builtin) return sort_naive(table) < 0 ? nullptr : Py_NewRef(table);
+    Ref key = Ref::steal(function_new(kSortKey, g.globals));
+    if (!key) return nullptr;
+    return call(g.sorted, {table, key.get(), Py_True}, g.str.kw_sorted);
+}
+
+PyObject *versions_set_impl(PyObject *const *args, int &line) noexcept {
+    PyObject *self = args[0], *versions = args[1];
+    if (versions == Py_None) {
+        line = 71;
+        Ref empty = Ref::steal(PyList_New(0));
+        if (!empty || PyObject_SetAttr(self, g.str.slot_versions, empty.get()) < 0) return nullptr;
+        Py_RETURN_NONE;
+    }
+    Ref source = Ref::borrow(versions);
+    if (PyDict_Check(versions)) {
+        line = 83;
+        if (PyDict_CheckExact(versions)) {
+            source = Ref::steal(PyDict_Items(versions));
+        } else {
+            Ref items = Ref::steal(PyObject_CallMethodNoArgs(versions, g.str.items));
+            if (!items) return nullptr;
+            source = Ref::steal(PySequence_List(items.get()));
+        }
+        if (!source) return nullptr;
+    }
+    Ref table = Ref::steal(PyList_New(0));
+    if (!table) return nullptr;
+    bool all_naive = true;
+    int rc = for_each_item(source.get(), line, 84, [&](PyObject *entry) noexcept -> int {
+        line = 85;
+        Ref version, start;
+        if (unpack_pair(entry, version.out(), start.out()) < 0) return -1;
+        line = 86;
+        PyObject *convert_args[] = {start.get()};
+        start = Ref::steal(run_member(kConvert, convert_args));
+        if (!start) return -1;
+        all_naive = all_naive && is_naive_datetime(start.get());
+        line = 87;
+        Ref pair = Ref::steal(PyTuple_Pack(2, version.get(), start.get()));
+        return pair && PyList_Append(table.get(), pair.get()) == 0 ? 0 : -1;
+    });
+    if (rc < 0) return nullptr;
+    line = 89;
+    Ref sorted = Ref::steal(sort_table(table.get(), all_naive));
+    if (!sorted) return nullptr;
+    line = 91;
+    if (PyObject_SetAttr(self, g.str.slot_versions, sorted.get()) < 0) return nullptr;
+    Py_RETURN_NONE;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Versioned module import
+
+// Inside an exception handler: a new failure gets the exception being handled as its context.
+void chain_context(PyObject *handled) noexcept {
+    PyObject *err = PyErr_GetRaisedException();
+    if (err != handled) PyException_SetContext(err, Py_NewRef(handled));
+    PyErr_SetRaisedException(err);
+}
+
+PyObject *function_path(PyObject *module, PyObject *current, int &line) noexcept {
+    line = 111;
+    Ref import_module = Ref::steal(lookup_global(g.str.import_module));
+    if (!import_module) return nullptr;
+    Ref core = Ref::steal(call(import_module.get(), {module}, g.str.kw_name));
+    if (!core) return nullptr;
+    line = 112;
+    Ref func;
+    if (PyObject_GetOptionalAttr(core.get(), current, func.out()) < 0) return nullptr;
+    if (!func || func.get() == Py_None) {
+        line = 114;
+        return raise_joined(PyExc_AttributeError,
+                            {"Attribute \"", module, "\".\"", current, "\" not found"});
+    }
+    if (!PyCallable_Check(func.get())) {
+        line = 116;
+        return raise_joined(PyExc_TypeError,
+                            {"Attribute \"", module, "\".\"", current, "\" is not callable"});
+    }
+    line = 117;
+    Ref result = Ref::steal(PyObject_CallNoArgs(func.get()));
+    if (!result) return nullptr;
+    line = 118;
+    Ref module_type = Ref::steal(lookup_global(g.str.ModuleType));
+    if (!module_type) return nullptr;
+    int is_module = PyObject_IsInstance(result.get(), module_type.get());
+    if (is_module < 0) return nullptr;
+    if (!is_module) {
+        line = 119;
+        return raise_joined(PyExc_TypeError, {"Function \"", module, "\".\"", current,
+                                              "\" not return a module instance"});
+    }
+    return result.release();
+}
+
+PyObject *submodule_path(PyObject *module, PyObject *version, int &line) noexcept {
+    line = 121;
+    Ref import_module = Ref::steal(lookup_global(g.str.import_module));
+    if (!import_module) return nullptr;
+    Ref path = Ref::steal(versioned_path(module, version));
+    if (!path) return nullptr;
+    return call(import_module.get(), {path.get()}, g.str.kw_name);
+}
+
+// A ModuleNotFoundError is set. If the missing module is the package or the Versioned module
+// path, replace it by the system's own error with the caught one as cause; otherwise leave it.
+PyObject *translate_not_found(PyObject *module, PyObject *version, int &line) noexcept {
+    Ref exc = Ref::steal(PyErr_GetRaisedException());
+    int failing_line = line;
+    line = 124;
+    Ref missing = Ref::steal(PyObject_GetAttr(exc.get(), g.str.name));
+    if (!missing) {
+        chain_context(exc.get());
+        return nullptr;
+    }
+    int found = PyObject_RichCompareBool(missing.get(), module, Py_EQ);
+    Ref path;
+    if (found == 0) {
+        line = 125;
+        path = Ref::steal(versioned_path(module, version));
+        found = path ? PyObject_RichCompareBool(missing.get(), path.get(), Py_EQ) : -1;
+    }
+    if (found < 0) {
+        chain_context(exc.get());
+        return nullptr;
+    }
+    if (!found) {
+        line = failing_line;
+        PyErr_SetRaisedException(exc.release());
+        return nullptr;
+    }
+    line = 127;
+    if (!path && !(path = Ref::steal(versioned_path(module, version)))) {
+        chain_context(exc.get());
+        return nullptr;
+    }
+    Ref message = Ref::steal(join_pieces({"Module \"", path.get(), "\" not found"}));
+    Ref error = Ref::steal(message ? call(PyExc_ModuleNotFoundError, {message.get()}) : nullptr);
+    if (!error) {
+        chain_context(exc.get());
+        return nullptr;
+    }
+    PyException_SetCause(error.get(), Py_NewRef(exc.get()));
+    PyException_SetContext(error.get(), exc.release());
+    PyErr_SetRaisedException(error.release());
+    return nullptr;
+}
+
+PyObject *get_module_impl(PyObject *const *args, int &line) noexcept {
+    PyObject *module = args[0], *version = args[1], *current = args[2];
+    if (check_str_argument(module, "module", false) < 0 ||
+        check_str_argument(version, "version", true) < 0 ||
+        check_str_argument(current, "current", true) < 0)
+        return nullptr;
+    if (current == Py_None) current = g.str.current;
+    if (version == Py_None) version = current;
+    bool same = version == current || PyUnicode_Compare(version, current) == 0;
+    PyObject *result =
+        same ? function_path(module, current, line) : submodule_path(module, version, line);
+    if (result || !PyErr_ExceptionMatches(PyExc_ModuleNotFoundError)) return result;
+    return translate_not_found(module, version, line);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Version selection
+
+// VersionManager.get_module(module=self.module, version=version, current="#"), the class being
+// looked up as the module global.
+PyObject *delegate(PyObject *self, PyObject *version) noexcept {
+    Ref cls = Ref::steal(lookup_global(g.str.VersionManager));
+    if (!cls) return nullptr;
+    Ref get_module = Ref::steal(PyObject_GetAttr(cls.get(), g.str.get_module));
+    if (!get_module) return nullptr;
+    Ref module = Ref::steal(read_module(self));
+    if (!module) return nullptr;
+    return call(get_module.get(), {module.get(), version, g.str.hash}, g.str.kw_get_module);
+}
+
+PyObject *current_impl(PyObject *const *args, int &line) noexcept {
+    PyObject *self = args[0];
+    line = 155;
+    Ref clock = Ref::steal(lookup_global(g.str.datetime));
+    if (!clock) return nullptr;
+    PyObject *clock_arg[] = {clock.get()};
+    Ref now = Ref::steal(PyObject_VectorcallMethod(
+        g.str.now, clock_arg, 1 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
+    if (!now) return nullptr;
+    line = 156;
+    Ref table = Ref::steal(read_versions(self));
+    if (!table) return nullptr;
+    PyObject *result = nullptr;
+    int rc = for_each_item(table.get(), line, 157, [&](PyObject *entry) noexcept -> int {
+        line = 158;
+        Ref version, start;
+        if (unpack_pair(entry, version.out(), start.out()) < 0) return -1;
+        line = 159;
+        Ref later = Ref::steal(PyObject_RichCompare(now.get(), start.get(), Py_GT));
+        int in_force = later ? PyObject_IsTrue(later.get()) : -1;
+        if (in_force <= 0) return in_force;
+        line = 160;
+        result = delegate(self, version.get());
+        return result ? 1 : -1;
+    });
+    if (rc != 0) return result;
+    line = 162;
+    Ref module = Ref::steal(read_module(self));
+    if (!module) return nullptr;
+    return raise_joined(PyExc_ModuleNotFoundError,
+                        {"Module \"", module.get(), "\" current version not found"});
+}
+
+PyObject *last_impl(PyObject *const *args, int &line) noexcept {
+    PyObject *self = args[0];
+    line = 177;
+    Ref table = Ref::steal(read_versions(self));
+    if (!table) return nullptr;
+    Py_ssize_t n = PyObject_Length(table.get());
+    if (n < 0) return nullptr;
+    if (n == 0) {
+        line = 178;
+        Ref module = Ref::steal(read_module(self));
+        if (!module) return nullptr;
+        return raise_joined(PyExc_ModuleNotFoundError,
+                            {"Module \"", module.get(), "\" last version not found"});
+    }
+    line = 180;
+    table = Ref::steal(read_versions(self));
+    if (!table) return nullptr;
+    Ref entry;
+    if (PyList_CheckExact(table.get())) {
+        entry = Ref::steal(PyList_GetItemRef(table.get(), 0));
+    } else {
+        Ref zero = Ref::steal(PyLong_FromLong(0));
+        entry = Ref::steal(zero ? PyObject_GetItem(table.get(), zero.get()) : nullptr);
+    }
+    if (!entry) return nullptr;
+    line = 181;
+    Ref version, start;
+    if (unpack_pair(entry.get(), version.out(), start.out()) < 0) return nullptr;
+    line = 182;
+    return delegate(self, version.get());
+}
+
+PyObject *call_impl(PyObject *const *args, int &line) noexcept {
+    PyObject *self = args[0];
+    line = 195;
+    if (class_intact(self)) return run_member(kCurrent, args);
+    return PyObject_GetAttr(self, g.str.current);
+}
+
+// ---------------------------------------------------------------------------------------------
+// The table rows
+
+#define IND12 "            "
+#define IND16 IND12 "    "
+#define IND20 IND16 "    "
+#define IND24 IND20 "    "
+#define IND28 IND24 "    "
+#define TRACE "quorlin.version_manager.VersionManager."
+
+constexpr const char kTableType[] = "dict[str, datetime | date] | list[tuple[str, datetime | date]]";
+
+constexpr const char *kSelf[] = {"self"};
+constexpr const char *kInitParams[] = {"self", "module", "versions"};
+constexpr const char *kModuleParams[] = {"self", "module"};
+constexpr const char *kVersionsParams[] = {"self", "versions"};
+constexpr const char *kGetModuleParams[] = {"module", "version", "current"};
+constexpr const char *kValueParams[] = {"value"};
+constexpr const char *kItemParams[] = {"item"};
+
+constexpr Annotation kInitAnn[] = {{"module", "str"}, {"versions", kTableType}};
+constexpr Annotation kReturnStr[] = {{"return", "str"}};
+constexpr Annotation kModuleSetAnn[] = {{"module", "str"}};
+constexpr Annotation kVersionsGetAnn[] = {{"return", "list[tuple[str, datetime]]"}};
+constexpr Annotation kVersionsSetAnn[] = {{"versions", kTableType}};
+constexpr Annotation kGetModuleAnn[] = {
+    {"module", "str"}, {"version", "str"}, {"current", "str"}, {"return", "ModuleType"}};
+constexpr Annotation kReturnModule[] = {{"return", "ModuleType"}};
+constexpr Annotation kConvertAnn[] = {{"value", "datetime | date"}, {"return", "datetime"}};
+
+constexpr const char kInitDoc[] =
+    "\n" IND16 "Init quorlin class.\n\n" IND16 ":param module: current module, usually __name__\n" IND16
+    ":param versions: dict or list[()] containing version name and start-date\n" IND20 "[\n" IND24
+    "{\n" IND24 "$version-name: $start-date,\n" IND24 "'v1': dateTime(),\n" IND24 "...\n" IND24
+    "},\n" IND24 "[\n" IND28 "($version-name, $start-date),\n" IND28 "('v1', dateTime()),\n" IND24
+    "]\n" IND20 "]\n" IND16 ":return:\n" IND12;
+constexpr const char kGetModuleDoc[] = "\n" IND12 "Return imported module/version.\n\n" IND12
+                                       ":param module:\n" IND12 ":param version:\n" IND12
+                                       ":param current:\n" IND12 ":return:\n" IND12;
+constexpr const char kCurrentDoc[] = "\n" IND16 "Return current version of module.\n\n" IND16
+                                     ":return: current version of the module\n" IND12;
+constexpr const char kLastDoc[] = "\n" IND16 "Return last version of module.\n\n" IND16
+                                  ":return: last version of the module\n" IND12;
+constexpr const char kCallDoc[] = "\n" IND12 "Return current version of module.\n\n" IND12
+                                  ":return: current version of the module\n" IND12;
+
+} // namespace
+
+const FunctionSpec kInit = {"__init__", "VersionManager.__init__", TRACE "__init__", kInitParams, 2,
+                            25, kInitAnn, kInitDoc, init_impl};
+const FunctionSpec kModuleGet = {"module", "VersionManager.module", TRACE "module", kSelf, 0, 54,
+                                 kReturnStr, nullptr, module_get_impl};
+const FunctionSpec kModuleSet = {"module", "VersionManager.module", TRACE "module", kModuleParams,
+                                 0, 58, kModuleSetAnn, nullptr, module_set_impl};
+const FunctionSpec kVersionsGet = {"versions", "VersionManager.versions", TRACE "versions", kSelf, 0,
+                                   64, kVersionsGetAnn, nullptr, versions_get_impl};
+const FunctionSpec kVersionsSet = {"versions", "VersionManager.versions", TRACE "versions",
+                                   kVersionsParams, 0, 68, kVersionsSetAnn, nullptr,
+                                   versions_set_impl};
+const FunctionSpec kConvert = {"convert2datetime", "VersionManager.versions.<locals>.convert2datetime",
+                               TRACE "versions.convert2datetime", kValueParams, 0, 73, kConvertAnn,
+                               nullptr, convert_impl};
+const FunctionSpec kSortKey = {"<lambda>", "VersionManager.versions.<locals>.<lambda>",
+                               TRACE "versions.lambda", kItemParams, 0, 89, {}, nullptr,
+                               sort_key_impl};
+const FunctionSpec kGetModule = {"get_module", "VersionManager.get_module", TRACE "get_module",
+                                 kGetModuleParams, 2, 94, kGetModuleAnn, kGetModuleDoc,
+                                 get_module_impl};
+const FunctionSpec kCurrent = {"current", "VersionManager.current", TRACE "current", kSelf, 0, 146,
+                               kReturnModule, kCurrentDoc, current_impl};
+const FunctionSpec kLast = {"last", "VersionManager.last", TRACE "last", kSelf, 0, 168,
+                            kReturnModule, kLastDoc, last_impl};
+const FunctionSpec kCall = {"__call__", "VersionManager.__call__", TRACE "__call__", kSelf, 0, 189,
+                            kReturnModule, kCallDoc, call_impl};
+
+void init_datetime_api() noexcept {
+    if (PyDateTimeAPI) return;
+    PyDateTime_IMPORT;
+    if (!PyDateTimeAPI) PyErr_Clear();
+}
+
+int remember_class(PyObject *cls) noexcept {
+    PyTypeObject *type = reinterpret_cast<PyTypeObject *>(cls);
+    Py_ssize_t *offsets[] = {&g.module_offset, &g.versions_offset};
+    PyObject *names[] = {g.str.slot_module, g.str.slot_versions};
+    for (int i = 0; i < 2; i++) {
+        Ref descr = Ref::steal(PyObject_GetAttr(cls, names[i]));
+        if (!descr) return -1;
+        if (!Py_IS_TYPE(descr.get(), &PyMemberDescr_Type)) return 0; // no fast path
+        *offsets[i] = reinterpret_cast<PyMemberDescrObject *>(descr.get())->d_member->offset;
+    }
+    Py_XSETREF(g.vm_class, reinterpret_cast<PyTypeObject *>(Py_NewRef(cls)));
+    g.vm_tag = PyUnstable_Type_AssignVersionTag(type) ? type->tp_version_tag : 0;
+    return 0;
+}
+
+} // namespace quorlin

@@ -1,0 +1,25 @@
+// members.hpp: the members of VersionManager, one table row each, and the hooks start-up calls.
+#pragma once
+
+#include "function.hpp"
+
+namespace quorlin {
+
+extern const FunctionSpec kInit;
+extern const FunctionSpec kModuleGet;
+extern const FunctionSpec kModuleSet;
+extern const FunctionSpec kVersionsGet;
+extern const FunctionSpec kVersionsSet;
+extern const FunctionSpec kGetModule;
+extern const FunctionSpec kCurrent;
+extern const FunctionSpec kLast;
+extern const FunctionSpec kCall;
+
+// Loads the datetime C API if the interpreter's own datetime module is importable (it enables the
+// native conversion of dates); never fails.
+void init_datetime_api() noexcept;
+
+// Records the freshly created class for the slot fast paths. -1 with an exception set on failure.
+int remember_class(PyObject *cls) noexcept;
+
+} // namespace quorlin
