@@ -224,7 +224,7 @@ PyObject *function_new(const FunctionSpec &spec, PyObject *globals) noexcept {
     Ref obj = Ref::steal(PyType_GenericAlloc(g.function_type, 0));
     if (!obj) return nullptr;
     Function *f = as_function(obj.get());
-    f->vectorcall = function_vectorcall;
+    f->vectorcall = spec.vectorcall ? function_vectorcall : nullptr;
     f->spec = &spec;
     f->globals = Py_NewRef(globals);
     if (!(f->name = PyUnicode_InternFromString(spec.name)) ||

@@ -28,6 +28,9 @@ struct FunctionSpec {
     std::span<const Annotation> annotations;
     const char *doc; // nullptr: no docstring
     Impl impl;
+    // Instance creation hands __init__ its keyword dict. Without a vectorcall entry that dict
+    // reaches tp_call unvetted, and binding reports non-string keywords in the member's words.
+    bool vectorcall = true;
 
     Py_ssize_t nparams() const noexcept { return static_cast<Py_ssize_t>(params.size()); }
     Py_ssize_t nrequired() const noexcept { return nparams() - ndefaults; }

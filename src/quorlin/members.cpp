@@ -484,7 +484,7 @@ constexpr const char kCallDoc[] = "\n" IND12 "Return current version of module.\
 } // namespace
 
 const FunctionSpec kInit = {"__init__", "VersionManager.__init__", TRACE "__init__", kInitParams, 2,
-                            25, kInitAnn, kInitDoc, init_impl};
+                            25, kInitAnn, kInitDoc, init_impl, false};
 const FunctionSpec kModuleGet = {"module", "VersionManager.module", TRACE "module", kSelf, 0, 54,
                                  kReturnStr, nullptr, module_get_impl};
 const FunctionSpec kModuleSet = {"module", "VersionManager.module", TRACE "module", kModuleParams,
