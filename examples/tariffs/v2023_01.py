@@ -1,0 +1,7 @@
+"""Tariff from 1 January 2023: one flat price for every kWh."""
+
+RATE = 0.32  # per kWh
+
+
+def describe() -> str:
+    return f"flat {RATE:.2f} per kWh"

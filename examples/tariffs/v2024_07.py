@@ -1,0 +1,8 @@
+"""Tariff from 1 July 2024, 06:00: a lower price plus a daily standing charge."""
+
+RATE = 0.27  # per kWh
+STANDING_CHARGE = 0.45  # per day
+
+
+def describe() -> str:
+    return f"{RATE:.2f} per kWh + {STANDING_CHARGE:.2f} per day"
