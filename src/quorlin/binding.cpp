@@ -16,15 +16,20 @@ int raise_count(const FunctionSpec &spec, Py_ssize_t given) noexcept {
     return -1;
 }
 
-Py_ssize_t param_index(const FunctionSpec &spec, PyObject *key) noexcept {
-    for (size_t i = 0; i < spec.params.size(); i++)
-        if (PyUnicode_EqualToUTF8(key, spec.params[i])) return static_cast<Py_ssize_t>(i);
+// Keyword names written in code are interned, so identity nearly always decides.
+Py_ssize_t param_index(PyObject *varnames, PyObject *key) noexcept {
+    Py_ssize_t n = PyTuple_GET_SIZE(varnames);
+    for (Py_ssize_t i = 0; i < n; i++)
+        if (PyTuple_GET_ITEM(varnames, i) == key) return i;
+    for (Py_ssize_t i = 0; i < n; i++)
+        if (PyUnicode_Compare(PyTuple_GET_ITEM(varnames, i), key) == 0) return i;
     return -1;
 }
 
 } // namespace
 
-int bind_arguments(const FunctionSpec &spec, PyObject *defaults, PyObject *const *args,
+int bind_arguments(const FunctionSpec &spec, PyObject *varnames, PyObject *defaults,
+                   PyObject *const *args,
                    Py_ssize_t nargs, PyObject *kwnames, PyObject **out) noexcept {
     Py_ssize_t nparams = spec.nparams();
     if (nargs > nparams) return raise_count(spec, nargs);
@@ -38,7 +43,7 @@ int bind_arguments(const FunctionSpec &spec, PyObject *defaults, PyObject *const
         Py_ssize_t used = 0;
         for (Py_ssize_t k = 0; k < nkw; k++) {
             PyObject *key = PyTuple_GET_ITEM(kwnames, k);
-            Py_ssize_t i = PyUnicode_Check(key) ? param_index(spec, key) : -1;
+            Py_ssize_t i = PyUnicode_Check(key) ? param_index(varnames, key) : -1;
             if (i >= nargs && !out[i]) {
                 out[i] = args[nargs + k];
                 used++;
@@ -55,7 +60,7 @@ int bind_arguments(const FunctionSpec &spec, PyObject *defaults, PyObject *const
                     PyErr_Format(PyExc_TypeError, "%.200s() keywords must be strings", spec.name);
                     return -1;
                 }
-                Py_ssize_t i = param_index(spec, key);
+                Py_ssize_t i = param_index(varnames, key);
                 if (i < 0) {
                     PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%U'",
                                  spec.name, key);

@@ -8,9 +8,11 @@
 
 namespace quorlin {
 
-// Binds positional arguments and keywords to `spec`'s parameters, filling `out` (borrowed
-// references) with one value per parameter. -1 with the binding TypeError set on failure.
-int bind_arguments(const FunctionSpec &spec, PyObject *defaults, PyObject *const *args,
+// Binds positional arguments and keywords to `spec`'s parameters (named by the interned str
+// objects of `varnames`), filling `out` (borrowed references) with one value per parameter.
+// -1 with the binding TypeError set on failure.
+int bind_arguments(const FunctionSpec &spec, PyObject *varnames, PyObject *defaults,
+                   PyObject *const *args,
                    Py_ssize_t nargs, PyObject *kwnames, PyObject **out) noexcept;
 
 // The exact-str test of a parameter declared `str` (None passes where `allow_none`). -1 with a

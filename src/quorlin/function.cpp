@@ -23,6 +23,7 @@ struct Function {
     PyObject *annotations;
     PyObject *globals;
     PyObject *code;
+    PyObject *varnames; // interned parameter names, matched by identity first when binding
     PyObject *dict;
 };
 
@@ -32,8 +33,8 @@ PyObject *function_vectorcall(PyObject *self, PyObject *const *args, size_t narg
                               PyObject *kwnames) noexcept {
     Function *f = as_function(self);
     PyObject *bound[kMaxParams];
-    if (bind_arguments(*f->spec, f->defaults, args, PyVectorcall_NARGS(nargsf), kwnames, bound) <
-        0) {
+    if (bind_arguments(*f->spec, f->varnames, f->defaults, args, PyVectorcall_NARGS(nargsf),
+                       kwnames, bound) < 0) {
         add_traceback(f->spec->trace_name, f->spec->first_line);
         return nullptr;
     }
@@ -86,6 +87,7 @@ int function_traverse(PyObject *self, visitproc visit, void *arg) noexcept {
     Py_VISIT(f->annotations);
     Py_VISIT(f->globals);
     Py_VISIT(f->code);
+    Py_VISIT(f->varnames);
     Py_VISIT(f->dict);
     return 0;
 }
@@ -100,6 +102,7 @@ int function_clear(PyObject *self) noexcept {
     Py_CLEAR(f->annotations);
     Py_CLEAR(f->globals);
     Py_CLEAR(f->code);
+    Py_CLEAR(f->varnames);
     Py_CLEAR(f->dict);
     return 0;
 }
@@ -190,20 +193,26 @@ PyType_Spec function_spec = {
 };
 
 // A real code object, so that inspect and typing see the parameters, names and first line.
-PyObject *make_code(const FunctionSpec &spec, PyObject *name, PyObject *qualname) noexcept {
-    Ref code = Ref::steal(
-        reinterpret_cast<PyObject *>(PyCode_NewEmpty(kSourceFile, spec.name, spec.first_line)));
+PyObject *make_varnames(const FunctionSpec &spec) noexcept {
     Ref varnames = Ref::steal(PyTuple_New(spec.nparams()));
-    if (!code || !varnames) return nullptr;
+    if (!varnames) return nullptr;
     for (Py_ssize_t i = 0; i < spec.nparams(); i++) {
         PyObject *v = PyUnicode_InternFromString(spec.params[static_cast<size_t>(i)]);
         if (!v) return nullptr;
         PyTuple_SET_ITEM(varnames.get(), i, v);
     }
+    return varnames.release();
+}
+
+PyObject *make_code(const FunctionSpec &spec, PyObject *name, PyObject *qualname,
+                    PyObject *varnames) noexcept {
+    Ref code = Ref::steal(
+        reinterpret_cast<PyObject *>(PyCode_NewEmpty(kSourceFile, spec.name, spec.first_line)));
+    if (!code) return nullptr;
     Ref replace = Ref::steal(PyObject_GetAttrString(code.get(), "replace"));
     Ref kwargs = Ref::steal(Py_BuildValue("{s:n,s:n,s:O,s:O,s:O,s:i}", "co_argcount",
                                           spec.nparams(), "co_nlocals", spec.nparams(),
-                                          "co_varnames", varnames.get(), "co_name", name,
+                                          "co_varnames", varnames, "co_name", name,
                                           "co_qualname", qualname, "co_flags",
                                           CO_OPTIMIZED | CO_NEWLOCALS));
     if (!replace || !kwargs) return nullptr;
@@ -245,8 +254,14 @@ PyObject *function_new(const FunctionSpec &spec, PyObject *globals) noexcept {
         Ref value = Ref::steal(PyUnicode_FromString(a.value));
         if (!value || PyDict_SetItemString(f->annotations, a.key, value.get()) < 0) return nullptr;
     }
-    if (!(f->code = make_code(spec, f->name, f->qualname))) return nullptr;
+    if (!(f->varnames = make_varnames(spec)) ||
+        !(f->code = make_code(spec, f->name, f->qualname, f->varnames)))
+        return nullptr;
     return obj.release();
+}
+
+const FunctionSpec *spec_of(PyObject *obj) noexcept {
+    return Py_IS_TYPE(obj, g.function_type) ? as_function(obj)->spec : nullptr;
 }
 
 PyObject *run_member(const FunctionSpec &spec, PyObject *const *args) noexcept {

@@ -44,6 +44,9 @@ int init_function_type() noexcept;
 // A new function object for `spec` whose __globals__ is `globals`.
 PyObject *function_new(const FunctionSpec &spec, PyObject *globals) noexcept;
 
+// The row behind `obj` if it is one of this module's function objects, else nullptr.
+const FunctionSpec *spec_of(PyObject *obj) noexcept;
+
 // Runs `spec.impl` on bound arguments and adds the traceback entry when it fails: the one way a
 // member runs, whether called from Python or from another member.
 PyObject *run_member(const FunctionSpec &spec, PyObject *const *args) noexcept;

@@ -20,10 +20,14 @@ namespace {
 // ---------------------------------------------------------------------------------------------
 // Attribute access on the instance
 
-// True while `self` is exactly the class and nothing on the class has changed since start-up, so
-// that `self.module` and `self.versions` are the class's own properties reading the slots.
+// True while nothing on the class has changed since start-up (any change of a class attribute
+// gives the type a new version tag).
+bool class_unchanged() noexcept { return g.vm_tag != 0 && g.vm_class->tp_version_tag == g.vm_tag; }
+
+// True while `self` is exactly the unchanged class, so that `self.module` and `self.versions` are
+// the class's own properties reading the slots.
 bool class_intact(PyObject *self) noexcept {
-    return Py_TYPE(self) == g.vm_class && g.vm_tag != 0 && g.vm_class->tp_version_tag == g.vm_tag;
+    return Py_TYPE(self) == g.vm_class && class_unchanged();
 }
 
 PyObject *slot_value(PyObject *self, Py_ssize_t offset) noexcept {
@@ -224,7 +228,12 @@ PyObject *versions_set_impl(PyObject *const *args, int &line) noexcept {
         all_naive = all_naive && is_naive_datetime(start.get());
         line = 87;
         Ref pair = Ref::steal(PyTuple_Pack(2, version.get(), start.get()));
-        return pair && PyList_Append(table.get(), pair.get()) == 0 ? 0 : -1;
+        if (!pair) return -1;
+        // A pair of objects that cannot take part in a cycle need not be tracked, which keeps
+        // collections cheap while a large table is built.
+        if (!PyObject_IS_GC(version.get()) && !PyObject_IS_GC(start.get()))
+            PyObject_GC_UnTrack(pair.get());
+        return PyList_Append(table.get(), pair.get());
     });
     if (rc < 0) return nullptr;
     line = 89;
@@ -356,6 +365,14 @@ PyObject *get_module_impl(PyObject *const *args, int &line) noexcept {
 PyObject *delegate(PyObject *self, PyObject *version) noexcept {
     Ref cls = Ref::steal(lookup_global(g.str.VersionManager));
     if (!cls) return nullptr;
+    if (cls.get() == reinterpret_cast<PyObject *>(g.vm_class) && g.get_module_is_own &&
+        class_unchanged()) {
+        // VersionManager.get_module is still our own static method: run it directly.
+        Ref module = Ref::steal(read_module(self));
+        if (!module) return nullptr;
+        PyObject *args[] = {module.get(), version, g.str.hash};
+        return run_member(kGetModule, args);
+    }
     Ref get_module = Ref::steal(PyObject_GetAttr(cls.get(), g.str.get_module));
     if (!get_module) return nullptr;
     Ref module = Ref::steal(read_module(self));
@@ -372,6 +389,9 @@ PyObject *current_impl(PyObject *const *args, int &line) noexcept {
     Ref now = Ref::steal(PyObject_VectorcallMethod(
         g.str.now, clock_arg, 1 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
     if (!now) return nullptr;
+    // Two naive datetimes compare by their fields alone, without running Python code.
+    bool naive_now = is_naive_datetime(now.get());
+    uint64_t now_key = naive_now ? naive_key(now.get()) : 0;
     line = 156;
     Ref table = Ref::steal(read_versions(self));
     if (!table) return nullptr;
@@ -381,8 +401,13 @@ PyObject *current_impl(PyObject *const *args, int &line) noexcept {
         Ref version, start;
         if (unpack_pair(entry, version.out(), start.out()) < 0) return -1;
         line = 159;
-        Ref later = Ref::steal(PyObject_RichCompare(now.get(), start.get(), Py_GT));
-        int in_force = later ? PyObject_IsTrue(later.get()) : -1;
+        int in_force;
+        if (naive_now && is_naive_datetime(start.get())) {
+            in_force = now_key > naive_key(start.get());
+        } else {
+            Ref later = Ref::steal(PyObject_RichCompare(now.get(), start.get(), Py_GT));
+            in_force = later ? PyObject_IsTrue(later.get()) : -1;
+        }
         if (in_force <= 0) return in_force;
         line = 160;
         result = delegate(self, version.get());
@@ -525,6 +550,14 @@ int remember_class(PyObject *cls) noexcept {
         if (!descr) return -1;
         if (!Py_IS_TYPE(descr.get(), &PyMemberDescr_Type)) return 0; // no fast path
         *offsets[i] = reinterpret_cast<PyMemberDescrObject *>(descr.get())->d_member->offset;
+    }
+    Ref get_module;
+    if (PyDict_GetItemRef(type->tp_dict, g.str.get_module, get_module.out()) < 0) return -1;
+    g.get_module_is_own = false;
+    if (get_module && Py_IS_TYPE(get_module.get(), &PyStaticMethod_Type)) {
+        Ref func = Ref::steal(PyObject_GetAttrString(get_module.get(), "__func__"));
+        if (!func) return -1;
+        g.get_module_is_own = spec_of(func.get()) == &kGetModule;
     }
     Py_XSETREF(g.vm_class, reinterpret_cast<PyTypeObject *>(Py_NewRef(cls)));
     g.vm_tag = PyUnstable_Type_AssignVersionTag(type) ? type->tp_version_tag : 0;

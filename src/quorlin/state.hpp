@@ -73,6 +73,7 @@ struct State {
     unsigned int vm_tag = 0;
     Py_ssize_t module_offset = 0;
     Py_ssize_t versions_offset = 0;
+    bool get_module_is_own = false; // the class's get_module is staticmethod(our function)
     bool strings_ready = false;
     Strings str{};
 };
