@@ -3,6 +3,8 @@
 
 #include "state.hpp"
 
+#include <cstdint>
+
 namespace quorlin {
 
 namespace {
@@ -26,6 +28,13 @@ Py_ssize_t param_index(PyObject *varnames, PyObject *key) noexcept {
     return -1;
 }
 
+// The common call: every remaining parameter by keyword, in order, with the interned names.
+bool keywords_in_order(PyObject *varnames, Py_ssize_t nargs, PyObject *kwnames) noexcept {
+    for (Py_ssize_t k = 0; k < PyTuple_GET_SIZE(kwnames); k++)
+        if (PyTuple_GET_ITEM(kwnames, k) != PyTuple_GET_ITEM(varnames, nargs + k)) return false;
+    return true;
+}
+
 } // namespace
 
 int bind_arguments(const FunctionSpec &spec, PyObject *varnames, PyObject *defaults,
@@ -38,6 +47,8 @@ int bind_arguments(const FunctionSpec &spec, PyObject *varnames, PyObject *defau
     Py_ssize_t nkw = kwnames ? PyTuple_GET_SIZE(kwnames) : 0;
     if (nkw == 0) {
         if (nargs < spec.nrequired()) return raise_count(spec, nargs);
+    } else if (nkw == nparams - nargs && keywords_in_order(varnames, nargs, kwnames)) {
+        for (Py_ssize_t k = 0; k < nkw; k++) out[nargs + k] = args[nargs + k];
     } else {
         // 1. Keywords for the parameters not given by position, in parameter order.
         Py_ssize_t used = 0;
@@ -145,9 +156,51 @@ int unpack_pair(PyObject *entry, PyObject **first, PyObject **second) noexcept {
     return 0;
 }
 
+namespace {
+
+// Module globals found in the namespace, remembered until the namespace changes in any way (a
+// dict watcher counts the changes). The pointers are borrowed from the namespace, which keeps
+// them alive for as long as it stays unchanged.
+struct CachedGlobal {
+    PyObject *name;
+    PyObject *value;
+    uint64_t generation;
+};
+CachedGlobal global_cache[8];
+uint64_t globals_generation = 1;
+int globals_watcher = -1;
+
+int on_globals_changed(PyDict_WatchEvent, PyObject *, PyObject *, PyObject *) noexcept {
+    globals_generation++;
+    return 0;
+}
+
+CachedGlobal *cache_slot(PyObject *name) noexcept {
+    for (CachedGlobal &c : global_cache)
+        if (c.name == name || c.name == nullptr) return &c;
+    return nullptr;
+}
+
+} // namespace
+
+int watch_globals(PyObject *globals) noexcept {
+    globals_generation++;
+    if (globals_watcher < 0 && (globals_watcher = PyDict_AddWatcher(on_globals_changed)) < 0)
+        return -1;
+    return PyDict_Watch(globals_watcher, globals);
+}
+
 PyObject *lookup_global(PyObject *name) noexcept {
+    CachedGlobal *cached = cache_slot(name);
+    if (cached && cached->name == name && cached->generation == globals_generation)
+        return Py_NewRef(cached->value);
     PyObject *value = nullptr;
-    if (PyDict_GetItemRef(g.globals, name, &value) != 0) return value;
+    int found = PyDict_GetItemRef(g.globals, name, &value);
+    if (found > 0 && cached && globals_watcher >= 0) {
+        // Reading the namespace runs no Python code, so it is still unchanged here.
+        *cached = {name, value, globals_generation};
+    }
+    if (found != 0) return value;
     if (PyObject_GetOptionalAttr(g.builtins, name, &value) != 0) return value;
     PyErr_Format(PyExc_NameError, "name '%U' is not defined", name);
     return nullptr;

@@ -7,6 +7,7 @@
 #include <datetime.h>
 
 #include <algorithm>
+#include <cstring>
 #include <cstdint>
 
 namespace quorlin {
@@ -160,7 +161,14 @@ uint64_t naive_key(PyObject *dt) noexcept {
 
 bool is_naive_datetime(PyObject *value) noexcept {
     return datetime_api_ready() && Py_IS_TYPE(value, PyDateTimeAPI->DateTimeType) &&
-           PyDateTime_DATE_GET_TZINFO(value) == Py_None;
+           !reinterpret_cast<PyDateTime_DateTime *>(value)->hastzinfo;
+}
+
+// a > b for two naive datetimes: their field bytes (year to microsecond, most significant
+// first) compare as the datetimes do.
+bool naive_later(PyObject *a, PyObject *b) noexcept {
+    return std::memcmp(reinterpret_cast<PyDateTime_DateTime *>(a)->data,
+                       reinterpret_cast<PyDateTime_DateTime *>(b)->data, _PyDateTime_DATETIME_DATASIZE) > 0;
 }
 
 // Sorts `table` (exact list of new pairs whose starts are all naive datetimes) newest first,
@@ -389,25 +397,27 @@ PyObject *current_impl(PyObject *const *args, int &line) noexcept {
     Ref now = Ref::steal(PyObject_VectorcallMethod(
         g.str.now, clock_arg, 1 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
     if (!now) return nullptr;
-    // Two naive datetimes compare by their fields alone, without running Python code.
     bool naive_now = is_naive_datetime(now.get());
-    uint64_t now_key = naive_now ? naive_key(now.get()) : 0;
     line = 156;
     Ref table = Ref::steal(read_versions(self));
     if (!table) return nullptr;
     PyObject *result = nullptr;
     int rc = for_each_item(table.get(), line, 157, [&](PyObject *entry) noexcept -> int {
         line = 158;
+        // A pair as the setter stores it, with a naive start, against the naive clock: compared
+        // by fields, running no Python code. The walk holds `entry`, which holds both items.
+        if (naive_now && PyTuple_CheckExact(entry) && PyTuple_GET_SIZE(entry) == 2 &&
+            is_naive_datetime(PyTuple_GET_ITEM(entry, 1))) {
+            if (!naive_later(now.get(), PyTuple_GET_ITEM(entry, 1))) return 0;
+            line = 160;
+            result = delegate(self, PyTuple_GET_ITEM(entry, 0));
+            return result ? 1 : -1;
+        }
         Ref version, start;
         if (unpack_pair(entry, version.out(), start.out()) < 0) return -1;
         line = 159;
-        int in_force;
-        if (naive_now && is_naive_datetime(start.get())) {
-            in_force = now_key > naive_key(start.get());
-        } else {
-            Ref later = Ref::steal(PyObject_RichCompare(now.get(), start.get(), Py_GT));
-            in_force = later ? PyObject_IsTrue(later.get()) : -1;
-        }
+        Ref later = Ref::steal(PyObject_RichCompare(now.get(), start.get(), Py_GT));
+        int in_force = later ? PyObject_IsTrue(later.get()) : -1;
         if (in_force <= 0) return in_force;
         line = 160;
         result = delegate(self, version.get());

@@ -237,6 +237,7 @@ int run_body(PyObject *module, int &line) noexcept {
     line = 0;
     if (init_strings() < 0 || init_function_type() < 0) return -1;
     Py_XSETREF(g.globals, Py_NewRef(PyModule_GetDict(module)));
+    if (watch_globals(g.globals) < 0) return -1;
     Ref builtins = Ref::steal(PyImport_AddModuleRef("builtins"));
     if (!builtins) return -1;
     Py_XSETREF(g.builtins, Py_NewRef(builtins.get()));
