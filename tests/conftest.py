@@ -40,7 +40,7 @@ def assert_no_leak(fn, *, repeat=2000, slack=20):
     """Call `fn` (which may raise) many times after a warm-up; allocated blocks must not grow.
 
     A leak costs at least one block per call; caches filling up cost a few blocks once, so the
-    bound grows with the repeat count and a growth is confirmed by a second round.
+    bound grows with the repeat count and a growth must repeat in three rounds.
     """
     bound = max(slack, repeat // 5)
 
@@ -52,15 +52,16 @@ def assert_no_leak(fn, *, repeat=2000, slack=20):
                 pass
 
     loop(100)
-    for _ in range(2):
+    growth = []
+    for _ in range(3):
         gc.collect()
         before = sys.getallocatedblocks()
         loop(repeat)
         gc.collect()
-        grown = sys.getallocatedblocks() - before
-        if grown < bound:
+        growth.append(sys.getallocatedblocks() - before)
+        if growth[-1] < bound:
             return
-    raise AssertionError(f"{grown} blocks leaked over {repeat} calls of {fn!r}")
+    raise AssertionError(f"blocks grew by {growth} over rounds of {repeat} calls of {fn!r}")
 
 
 @pytest.fixture

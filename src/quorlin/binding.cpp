@@ -38,17 +38,20 @@ bool keywords_in_order(PyObject *varnames, Py_ssize_t nargs, PyObject *kwnames) 
 } // namespace
 
 int bind_arguments(const FunctionSpec &spec, PyObject *varnames, PyObject *defaults,
-                   PyObject *const *args,
-                   Py_ssize_t nargs, PyObject *kwnames, PyObject **out) noexcept {
+                   PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames,
+                   PyObject **out) noexcept {
     Py_ssize_t nparams = spec.nparams();
     if (nargs > nparams) return raise_count(spec, nargs);
-    for (Py_ssize_t i = 0; i < nargs; i++) out[i] = args[i];
-    for (Py_ssize_t i = nargs; i < nparams; i++) out[i] = nullptr;
+    for (Py_ssize_t i = 0; i < nargs; i++)
+        out[i] = args[i];
+    for (Py_ssize_t i = nargs; i < nparams; i++)
+        out[i] = nullptr;
     Py_ssize_t nkw = kwnames ? PyTuple_GET_SIZE(kwnames) : 0;
     if (nkw == 0) {
         if (nargs < spec.nrequired()) return raise_count(spec, nargs);
     } else if (nkw == nparams - nargs && keywords_in_order(varnames, nargs, kwnames)) {
-        for (Py_ssize_t k = 0; k < nkw; k++) out[nargs + k] = args[nargs + k];
+        for (Py_ssize_t k = 0; k < nkw; k++)
+            out[nargs + k] = args[nargs + k];
     } else {
         // 1. Keywords for the parameters not given by position, in parameter order.
         Py_ssize_t used = 0;
@@ -94,13 +97,15 @@ int bind_arguments(const FunctionSpec &spec, PyObject *varnames, PyObject *defau
 
 int check_str_argument(PyObject *value, const char *param, bool allow_none) noexcept {
     if (PyUnicode_CheckExact(value) || (allow_none && value == Py_None)) return 0;
-    PyErr_Format(PyExc_TypeError, "Argument '%.200s' has incorrect type (expected %.200s, got %.200s)",
-                 param, "str", Py_TYPE(value)->tp_name);
+    PyErr_Format(PyExc_TypeError,
+                 "Argument '%.200s' has incorrect type (expected %.200s, got %.200s)", param, "str",
+                 Py_TYPE(value)->tp_name);
     if (PyUnicode_Check(value)) {
         PyObject *exc = PyErr_GetRaisedException();
         Ref note = Ref::steal(PyUnicode_FromString(
             "Note that subclasses of built-in types are refused here: pass an exact str."));
-        Ref added = Ref::steal(note ? PyObject_CallMethod(exc, "add_note", "O", note.get()) : nullptr);
+        Ref added =
+            Ref::steal(note ? PyObject_CallMethod(exc, "add_note", "O", note.get()) : nullptr);
         if (!added) {
             Py_DECREF(exc);
             return -1;
@@ -136,8 +141,8 @@ int unpack_pair(PyObject *entry, PyObject **first, PyObject **second) noexcept {
     if (PyTuple_CheckExact(entry) || PyList_CheckExact(entry)) {
         Py_ssize_t n = Py_SIZE(entry);
         if (n != 2) return n > 2 ? raise_too_many() : raise_need_more(n);
-        PyObject **items = PyTuple_CheckExact(entry) ? &PyTuple_GET_ITEM(entry, 0)
-                                                     : &PyList_GET_ITEM(entry, 0);
+        PyObject **items =
+            PyTuple_CheckExact(entry) ? &PyTuple_GET_ITEM(entry, 0) : &PyList_GET_ITEM(entry, 0);
         *first = Py_NewRef(items[0]);
         *second = Py_NewRef(items[1]);
         return 0;

@@ -12,8 +12,8 @@ namespace quorlin {
 // objects of `varnames`), filling `out` (borrowed references) with one value per parameter.
 // -1 with the binding TypeError set on failure.
 int bind_arguments(const FunctionSpec &spec, PyObject *varnames, PyObject *defaults,
-                   PyObject *const *args,
-                   Py_ssize_t nargs, PyObject *kwnames, PyObject **out) noexcept;
+                   PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames,
+                   PyObject **out) noexcept;
 
 // The exact-str test of a parameter declared `str` (None passes where `allow_none`). -1 with a
 // TypeError set otherwise; a str subclass gets a note saying why it is refused.
@@ -35,8 +35,9 @@ PyObject *lookup_global(PyObject *name) noexcept;
 
 // One piece of a message: fixed text, or a value inserted as format(value, "") inserts it.
 struct Piece {
-    Piece(const char *text) noexcept : text(text) {}
-    Piece(PyObject *value) noexcept : value(value) {}
+    // Implicit on purpose: messages are written as {"text", value, "text"}.
+    Piece(const char *text) noexcept : text(text) {}  // NOLINT(*-explicit-constructor)
+    Piece(PyObject *value) noexcept : value(value) {} // NOLINT(*-explicit-constructor)
     const char *text = nullptr;
     PyObject *value = nullptr;
 };
@@ -65,7 +66,7 @@ namespace quorlin {
 // `line` is set to `iter_line` before every step, so a failure of the walk itself reports it.
 // Returns -1 on error, 1 if `visit` stopped the walk, 0 at the end.
 template <class Visit>
-int for_each_item(PyObject *seq, int &line, int iter_line, Visit &&visit) noexcept {
+int for_each_item(PyObject *seq, int &line, int iter_line, const Visit &visit) noexcept {
     line = iter_line;
     if (PyList_CheckExact(seq) || PyTuple_CheckExact(seq)) {
         bool is_list = PyList_CheckExact(seq);

@@ -12,8 +12,7 @@ namespace quorlin {
 namespace {
 
 struct Function {
-    PyObject_HEAD
-    vectorcallfunc vectorcall;
+    PyObject_HEAD vectorcallfunc vectorcall;
     const FunctionSpec *spec;
     PyObject *name;
     PyObject *qualname;
@@ -27,7 +26,9 @@ struct Function {
     PyObject *dict;
 };
 
-Function *as_function(PyObject *self) { return reinterpret_cast<Function *>(self); }
+Function *as_function(PyObject *self) {
+    return reinterpret_cast<Function *>(self);
+}
 
 PyObject *function_vectorcall(PyObject *self, PyObject *const *args, size_t nargsf,
                               PyObject *kwnames) noexcept {
@@ -55,7 +56,8 @@ PyObject *function_call(PyObject *self, PyObject *args, PyObject *kwargs) noexce
     if (kwnames && values) {
         Py_ssize_t pos = 0, i = 0;
         PyObject *key, *value;
-        for (Py_ssize_t k = 0; k < nargs; k++) stack[k] = PyTuple_GET_ITEM(args, k);
+        for (Py_ssize_t k = 0; k < nargs; k++)
+            stack[k] = PyTuple_GET_ITEM(args, k);
         while (i < nkw && PyDict_Next(kwargs, &pos, &key, &value)) {
             PyTuple_SET_ITEM(kwnames.get(), i, Py_NewRef(key));
             PyTuple_SET_ITEM(values.get(), i, Py_NewRef(value)); // keeps the value alive
@@ -63,7 +65,7 @@ PyObject *function_call(PyObject *self, PyObject *args, PyObject *kwargs) noexce
         }
         result = function_vectorcall(self, stack, nargs, kwnames.get());
     }
-    PyMem_Free(stack);
+    PyMem_Free(static_cast<void *>(stack));
     return result;
 }
 
@@ -120,7 +122,8 @@ template <PyObject *Function::*Field> PyObject *get_text(PyObject *self, void *)
     return Py_NewRef(as_function(self)->*Field);
 }
 
-template <PyObject *Function::*Field> int set_text(PyObject *self, PyObject *value, void *) noexcept {
+template <PyObject *Function::*Field>
+int set_text(PyObject *self, PyObject *value, void *) noexcept {
     if (value == nullptr || !PyUnicode_Check(value)) {
         PyErr_SetString(PyExc_TypeError, Field == &Function::name
                                              ? "__name__ must be set to a string object"
@@ -147,7 +150,9 @@ int set_annotations(PyObject *self, PyObject *value, void *) noexcept {
     return 0;
 }
 
-PyObject *get_none(PyObject *, void *) noexcept { Py_RETURN_NONE; }
+PyObject *get_none(PyObject *, void *) noexcept {
+    Py_RETURN_NONE;
+}
 
 PyGetSetDef function_getset[] = {
     {"__name__", get_text<&Function::name>, set_text<&Function::name>, nullptr, nullptr},
@@ -212,9 +217,8 @@ PyObject *make_code(const FunctionSpec &spec, PyObject *name, PyObject *qualname
     Ref replace = Ref::steal(PyObject_GetAttrString(code.get(), "replace"));
     Ref kwargs = Ref::steal(Py_BuildValue("{s:n,s:n,s:O,s:O,s:O,s:i}", "co_argcount",
                                           spec.nparams(), "co_nlocals", spec.nparams(),
-                                          "co_varnames", varnames, "co_name", name,
-                                          "co_qualname", qualname, "co_flags",
-                                          CO_OPTIMIZED | CO_NEWLOCALS));
+                                          "co_varnames", varnames, "co_name", name, "co_qualname",
+                                          qualname, "co_flags", CO_OPTIMIZED | CO_NEWLOCALS));
     if (!replace || !kwargs) return nullptr;
     Ref noargs = Ref::steal(PyTuple_New(0));
     if (!noargs) return nullptr;

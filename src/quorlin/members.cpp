@@ -23,7 +23,9 @@ namespace {
 
 // True while nothing on the class has changed since start-up (any change of a class attribute
 // gives the type a new version tag).
-bool class_unchanged() noexcept { return g.vm_tag != 0 && g.vm_class->tp_version_tag == g.vm_tag; }
+bool class_unchanged() noexcept {
+    return g.vm_tag != 0 && g.vm_class->tp_version_tag == g.vm_tag;
+}
 
 // True while `self` is exactly the unchanged class, so that `self.module` and `self.versions` are
 // the class's own properties reading the slots.
@@ -110,7 +112,9 @@ PyObject *versions_get_impl(PyObject *const *args, int &line) noexcept {
     return value ? check_return_type(value, &PyList_Type, "list") : nullptr;
 }
 
-bool datetime_api_ready() noexcept { return PyDateTimeAPI != nullptr; }
+bool datetime_api_ready() noexcept {
+    return PyDateTimeAPI != nullptr;
+}
 
 // convert2datetime(value): an exact `date` (as the module global names it) becomes a datetime at
 // midnight; anything else is returned as it is.
@@ -123,7 +127,8 @@ PyObject *convert_impl(PyObject *const *args, int &line) noexcept {
     line = 80;
     Ref datetime = Ref::steal(lookup_global(g.str.datetime));
     if (!datetime) return nullptr;
-    if (datetime_api_ready() && date.get() == reinterpret_cast<PyObject *>(PyDateTimeAPI->DateType) &&
+    if (datetime_api_ready() &&
+        date.get() == reinterpret_cast<PyObject *>(PyDateTimeAPI->DateType) &&
         datetime.get() == reinterpret_cast<PyObject *>(PyDateTimeAPI->DateTimeType))
         return PyDateTime_FromDateAndTime(PyDateTime_GET_YEAR(value), PyDateTime_GET_MONTH(value),
                                           PyDateTime_GET_DAY(value), 0, 0, 0, 0);
@@ -148,15 +153,17 @@ PyObject *sort_key_impl(PyObject *const *args, int &line) noexcept {
     return one ? PyObject_GetItem(item, one.get()) : nullptr;
 }
 
-// The fields of a naive datetime packed so that integer order is chronological order.
+// The fields of a naive datetime packed so that integer order is chronological order. Its data
+// bytes are year (2), month, day, hour, minute, second and microsecond (3), most significant first.
 uint64_t naive_key(PyObject *dt) noexcept {
-    uint64_t k = static_cast<uint64_t>(PyDateTime_GET_YEAR(dt));
-    k = k << 4 | static_cast<uint64_t>(PyDateTime_GET_MONTH(dt));
-    k = k << 5 | static_cast<uint64_t>(PyDateTime_GET_DAY(dt));
-    k = k << 5 | static_cast<uint64_t>(PyDateTime_DATE_GET_HOUR(dt));
-    k = k << 6 | static_cast<uint64_t>(PyDateTime_DATE_GET_MINUTE(dt));
-    k = k << 6 | static_cast<uint64_t>(PyDateTime_DATE_GET_SECOND(dt));
-    return k << 20 | static_cast<uint64_t>(PyDateTime_DATE_GET_MICROSECOND(dt));
+    const unsigned char *d = reinterpret_cast<PyDateTime_DateTime *>(dt)->data;
+    uint64_t k = (uint64_t{d[0]} << 8U) | d[1];
+    k = (k << 4U) | d[2];
+    k = (k << 5U) | d[3];
+    k = (k << 5U) | d[4];
+    k = (k << 6U) | d[5];
+    k = (k << 6U) | d[6];
+    return (k << 20U) | (uint64_t{d[7]} << 16U) | (uint64_t{d[8]} << 8U) | d[9];
 }
 
 bool is_naive_datetime(PyObject *value) noexcept {
@@ -168,7 +175,8 @@ bool is_naive_datetime(PyObject *value) noexcept {
 // first) compare as the datetimes do.
 bool naive_later(PyObject *a, PyObject *b) noexcept {
     return std::memcmp(reinterpret_cast<PyDateTime_DateTime *>(a)->data,
-                       reinterpret_cast<PyDateTime_DateTime *>(b)->data, _PyDateTime_DATETIME_DATASIZE) > 0;
+                       reinterpret_cast<PyDateTime_DateTime *>(b)->data,
+                       _PyDateTime_DATETIME_DATASIZE) > 0;
 }
 
 // Sorts `table` (exact list of new pairs whose starts are all naive datetimes) newest first,
@@ -177,6 +185,7 @@ bool naive_later(PyObject *a, PyObject *b) noexcept {
 int sort_naive(PyObject *table) noexcept {
     struct Keyed {
         uint64_t key;
+        Py_ssize_t index; // input position: equal starts keep their order
         PyObject *pair;
     };
     Py_ssize_t n = PyList_GET_SIZE(table);
@@ -187,10 +196,13 @@ int sort_naive(PyObject *table) noexcept {
     }
     for (Py_ssize_t i = 0; i < n; i++) {
         PyObject *pair = PyList_GET_ITEM(table, i);
-        items[i] = {naive_key(PyTuple_GET_ITEM(pair, 1)), pair};
+        items[i] = {naive_key(PyTuple_GET_ITEM(pair, 1)), i, pair};
     }
-    std::stable_sort(items, items + n, [](const Keyed &a, const Keyed &b) { return a.key > b.key; });
-    for (Py_ssize_t i = 0; i < n; i++) PyList_SET_ITEM(table, i, items[i].pair);
+    std::sort(items, items + n, [](const Keyed &a, const Keyed &b) {
+        return a.key != b.key ? a.key > b.key : a.index < b.index;
+    });
+    for (Py_ssize_t i = 0; i < n; i++)
+        PyList_SET_ITEM(table, i, items[i].pair);
     PyMem_Free(items);
     return 0;
 }
@@ -395,7 +407,7 @@ PyObject *current_impl(PyObject *const *args, int &line) noexcept {
     if (!clock) return nullptr;
     PyObject *clock_arg[] = {clock.get()};
     Ref now = Ref::steal(PyObject_VectorcallMethod(
-        g.str.now, clock_arg, 1 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
+        g.str.now, clock_arg, size_t{1} | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
     if (!now) return nullptr;
     bool naive_now = is_naive_datetime(now.get());
     line = 156;
@@ -480,7 +492,8 @@ PyObject *call_impl(PyObject *const *args, int &line) noexcept {
 #define IND28 IND24 "    "
 #define TRACE "quorlin.version_manager.VersionManager."
 
-constexpr const char kTableType[] = "dict[str, datetime | date] | list[tuple[str, datetime | date]]";
+constexpr const char kTableType[] =
+    "dict[str, datetime | date] | list[tuple[str, datetime | date]]";
 
 constexpr const char *kSelf[] = {"self"};
 constexpr const char *kInitParams[] = {"self", "module", "versions"};
@@ -501,14 +514,15 @@ constexpr Annotation kReturnModule[] = {{"return", "ModuleType"}};
 constexpr Annotation kConvertAnn[] = {{"value", "datetime | date"}, {"return", "datetime"}};
 
 constexpr const char kInitDoc[] =
-    "\n" IND16 "Init quorlin class.\n\n" IND16 ":param module: current module, usually __name__\n" IND16
+    "\n" IND16 "Init quorlin class.\n\n" IND16
+    ":param module: current module, usually __name__\n" IND16
     ":param versions: dict or list[()] containing version name and start-date\n" IND20 "[\n" IND24
     "{\n" IND24 "$version-name: $start-date,\n" IND24 "'v1': dateTime(),\n" IND24 "...\n" IND24
     "},\n" IND24 "[\n" IND28 "($version-name, $start-date),\n" IND28 "('v1', dateTime()),\n" IND24
     "]\n" IND20 "]\n" IND16 ":return:\n" IND12;
-constexpr const char kGetModuleDoc[] = "\n" IND12 "Return imported module/version.\n\n" IND12
-                                       ":param module:\n" IND12 ":param version:\n" IND12
-                                       ":param current:\n" IND12 ":return:\n" IND12;
+constexpr const char kGetModuleDoc[] =
+    "\n" IND12 "Return imported module/version.\n\n" IND12 ":param module:\n" IND12
+    ":param version:\n" IND12 ":param current:\n" IND12 ":return:\n" IND12;
 constexpr const char kCurrentDoc[] = "\n" IND16 "Return current version of module.\n\n" IND16
                                      ":return: current version of the module\n" IND12;
 constexpr const char kLastDoc[] = "\n" IND16 "Return last version of module.\n\n" IND16
@@ -518,32 +532,69 @@ constexpr const char kCallDoc[] = "\n" IND12 "Return current version of module.\
 
 } // namespace
 
-const FunctionSpec kInit = {"__init__", "VersionManager.__init__", TRACE "__init__", kInitParams, 2,
-                            25, kInitAnn, kInitDoc, init_impl, false};
-const FunctionSpec kModuleGet = {"module", "VersionManager.module", TRACE "module", kSelf, 0, 54,
-                                 kReturnStr, nullptr, module_get_impl};
-const FunctionSpec kModuleSet = {"module", "VersionManager.module", TRACE "module", kModuleParams,
-                                 0, 58, kModuleSetAnn, nullptr, module_set_impl};
-const FunctionSpec kVersionsGet = {"versions", "VersionManager.versions", TRACE "versions", kSelf, 0,
-                                   64, kVersionsGetAnn, nullptr, versions_get_impl};
-const FunctionSpec kVersionsSet = {"versions", "VersionManager.versions", TRACE "versions",
-                                   kVersionsParams, 0, 68, kVersionsSetAnn, nullptr,
-                                   versions_set_impl};
-const FunctionSpec kConvert = {"convert2datetime", "VersionManager.versions.<locals>.convert2datetime",
-                               TRACE "versions.convert2datetime", kValueParams, 0, 73, kConvertAnn,
-                               nullptr, convert_impl};
-const FunctionSpec kSortKey = {"<lambda>", "VersionManager.versions.<locals>.<lambda>",
-                               TRACE "versions.lambda", kItemParams, 0, 89, {}, nullptr,
+const FunctionSpec kInit = {"__init__",
+                            "VersionManager.__init__",
+                            TRACE "__init__",
+                            kInitParams,
+                            2,
+                            25,
+                            kInitAnn,
+                            kInitDoc,
+                            init_impl,
+                            false};
+const FunctionSpec kModuleGet = {
+    "module", "VersionManager.module", TRACE "module", kSelf, 0, 54, kReturnStr,
+    nullptr,  module_get_impl};
+const FunctionSpec kModuleSet = {
+    "module", "VersionManager.module", TRACE "module", kModuleParams,  0,
+    58,       kModuleSetAnn,           nullptr,        module_set_impl};
+const FunctionSpec kVersionsGet = {
+    "versions", "VersionManager.versions", TRACE "versions", kSelf, 0, 64, kVersionsGetAnn,
+    nullptr,    versions_get_impl};
+const FunctionSpec kVersionsSet = {
+    "versions", "VersionManager.versions", TRACE "versions", kVersionsParams,  0,
+    68,         kVersionsSetAnn,           nullptr,          versions_set_impl};
+const FunctionSpec kConvert = {"convert2datetime",
+                               "VersionManager.versions.<locals>.convert2datetime",
+                               TRACE "versions.convert2datetime",
+                               kValueParams,
+                               0,
+                               73,
+                               kConvertAnn,
+                               nullptr,
+                               convert_impl};
+const FunctionSpec kSortKey = {"<lambda>",
+                               "VersionManager.versions.<locals>.<lambda>",
+                               TRACE "versions.lambda",
+                               kItemParams,
+                               0,
+                               89,
+                               {},
+                               nullptr,
                                sort_key_impl};
-const FunctionSpec kGetModule = {"get_module", "VersionManager.get_module", TRACE "get_module",
-                                 kGetModuleParams, 2, 94, kGetModuleAnn, kGetModuleDoc,
+const FunctionSpec kGetModule = {"get_module",
+                                 "VersionManager.get_module",
+                                 TRACE "get_module",
+                                 kGetModuleParams,
+                                 2,
+                                 94,
+                                 kGetModuleAnn,
+                                 kGetModuleDoc,
                                  get_module_impl};
-const FunctionSpec kCurrent = {"current", "VersionManager.current", TRACE "current", kSelf, 0, 146,
-                               kReturnModule, kCurrentDoc, current_impl};
-const FunctionSpec kLast = {"last", "VersionManager.last", TRACE "last", kSelf, 0, 168,
-                            kReturnModule, kLastDoc, last_impl};
-const FunctionSpec kCall = {"__call__", "VersionManager.__call__", TRACE "__call__", kSelf, 0, 189,
-                            kReturnModule, kCallDoc, call_impl};
+const FunctionSpec kCurrent = {"current",
+                               "VersionManager.current",
+                               TRACE "current",
+                               kSelf,
+                               0,
+                               146,
+                               kReturnModule,
+                               kCurrentDoc,
+                               current_impl};
+const FunctionSpec kLast = {"last", "VersionManager.last", TRACE "last", kSelf,    0,
+                            168,    kReturnModule,         kLastDoc,     last_impl};
+const FunctionSpec kCall = {
+    "__call__", "VersionManager.__call__", TRACE "__call__", kSelf, 0, 189, kReturnModule, kCallDoc,
+    call_impl};
 
 void init_datetime_api() noexcept {
     if (PyDateTimeAPI) return;

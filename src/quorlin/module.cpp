@@ -77,7 +77,7 @@ int import_names(const char *module_name, std::initializer_list<PyObject *> name
         for (PyObject *n : names)
             if (PyList_Append(fromlist.get(), n) < 0) return -1;
         module = Ref::steal(PyImport_ImportModuleLevelObject(name.get(), g.globals, locals.get(),
-                                                            fromlist.get(), 0));
+                                                             fromlist.get(), 0));
         if (!module) return -1;
     }
     for (PyObject *n : names) {
@@ -198,8 +198,8 @@ int assemble_class(int &line) noexcept {
     line = 22;
     Ref bases = Ref::steal(PyTuple_New(0));
     if (!bases) return -1;
-    Ref cls = Ref::steal(call(reinterpret_cast<PyObject *>(&PyType_Type),
-                              {g.str.VersionManager, bases.get(), n}));
+    Ref cls = Ref::steal(
+        call(reinterpret_cast<PyObject *>(&PyType_Type), {g.str.VersionManager, bases.get(), n}));
     if (!cls || PyDict_SetItem(g.globals, g.str.VersionManager, cls.get()) < 0) return -1;
     return remember_class(cls.get());
 }
@@ -294,4 +294,6 @@ PyModuleDef module_def = {
 
 } // namespace quorlin
 
-PyMODINIT_FUNC PyInit_version_manager(void) { return PyModuleDef_Init(&quorlin::module_def); }
+PyMODINIT_FUNC PyInit_version_manager(void) {
+    return PyModuleDef_Init(&quorlin::module_def);
+}

@@ -1,4 +1,5 @@
-// ref.hpp: the owner type for strong references; every owned PyObject * in behaviour code lives in one.
+// ref.hpp: the owner type for strong references; every owned PyObject * in behaviour code lives in
+// one.
 #pragma once
 
 #define PY_SSIZE_T_CLEAN

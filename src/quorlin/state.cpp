@@ -13,7 +13,8 @@ PyObject *names_tuple(std::initializer_list<PyObject *> names) noexcept {
     PyObject *t = PyTuple_New(static_cast<Py_ssize_t>(names.size()));
     if (!t) return nullptr;
     Py_ssize_t i = 0;
-    for (PyObject *n : names) PyTuple_SET_ITEM(t, i++, Py_NewRef(n));
+    for (PyObject *n : names)
+        PyTuple_SET_ITEM(t, i++, Py_NewRef(n));
     return t;
 }
 

@@ -51,14 +51,14 @@ struct Strings {
     QUORLIN_STRINGS(QUORLIN_DECLARE)
 #undef QUORLIN_DECLARE
     // Keyword-name tuples of the calls the module makes.
-    PyObject *kw_prefix;      // ("prefix",)
-    PyObject *kw_name;        // ("name",)
-    PyObject *kw_get_module;  // ("module", "version", "current")
-    PyObject *kw_sorted;      // ("key", "reverse")
+    PyObject *kw_prefix;     // ("prefix",)
+    PyObject *kw_name;       // ("name",)
+    PyObject *kw_get_module; // ("module", "version", "current")
+    PyObject *kw_sorted;     // ("key", "reverse")
 };
 
 struct State {
-    int64_t interpreter = -1; // first interpreter that ran the create step
+    int64_t interpreter = -1;     // first interpreter that ran the create step
     PyObject *module = nullptr;   // module whose exec step started; cleared when it fails
     PyObject *globals = nullptr;  // namespace that the members look their globals up in
     PyObject *builtins = nullptr; // the builtins module
@@ -80,7 +80,8 @@ struct State {
 
 extern State g;
 
-// Makes the interned strings and keyword tuples (once per process). -1 with an exception set on failure.
+// Makes the interned strings and keyword tuples (once per process). -1 with an exception set on
+// failure.
 int init_strings() noexcept;
 
 } // namespace quorlin

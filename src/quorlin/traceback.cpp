@@ -35,9 +35,9 @@ void add_traceback(const char *funcname, int line) noexcept {
     Ref globals = Ref::steal(code ? PyDict_New() : nullptr);
     Ref frame;
     if (globals)
-        frame = Ref::steal(reinterpret_cast<PyObject *>(PyFrame_New(
-            PyThreadState_Get(), reinterpret_cast<PyCodeObject *>(code.get()), globals.get(),
-            nullptr)));
+        frame = Ref::steal(reinterpret_cast<PyObject *>(
+            PyFrame_New(PyThreadState_Get(), reinterpret_cast<PyCodeObject *>(code.get()),
+                        globals.get(), nullptr)));
     PyErr_Clear();
     PyErr_SetRaisedException(exc);
     if (frame) PyTraceBack_Here(reinterpret_cast<PyFrameObject *>(frame.get()));
