@@ -78,34 +78,25 @@ PyObject *function_repr(PyObject *self) noexcept {
     return PyUnicode_FromFormat("<function %U at %p>", as_function(self)->qualname, self);
 }
 
+// Every reference a function object owns.
+constexpr PyObject *Function::*kOwned[] = {
+    &Function::name,     &Function::qualname,    &Function::doc,     &Function::module,
+    &Function::defaults, &Function::annotations, &Function::globals, &Function::code,
+    &Function::varnames, &Function::dict,
+};
+
 int function_traverse(PyObject *self, visitproc visit, void *arg) noexcept {
     Function *f = as_function(self);
     Py_VISIT(Py_TYPE(self));
-    Py_VISIT(f->name);
-    Py_VISIT(f->qualname);
-    Py_VISIT(f->doc);
-    Py_VISIT(f->module);
-    Py_VISIT(f->defaults);
-    Py_VISIT(f->annotations);
-    Py_VISIT(f->globals);
-    Py_VISIT(f->code);
-    Py_VISIT(f->varnames);
-    Py_VISIT(f->dict);
+    for (PyObject *Function::*field : kOwned)
+        Py_VISIT(f->*field);
     return 0;
 }
 
 int function_clear(PyObject *self) noexcept {
     Function *f = as_function(self);
-    Py_CLEAR(f->name);
-    Py_CLEAR(f->qualname);
-    Py_CLEAR(f->doc);
-    Py_CLEAR(f->module);
-    Py_CLEAR(f->defaults);
-    Py_CLEAR(f->annotations);
-    Py_CLEAR(f->globals);
-    Py_CLEAR(f->code);
-    Py_CLEAR(f->varnames);
-    Py_CLEAR(f->dict);
+    for (PyObject *Function::*field : kOwned)
+        Py_CLEAR(f->*field);
     return 0;
 }
 

@@ -532,69 +532,128 @@ constexpr const char kCallDoc[] = "\n" IND12 "Return current version of module.\
 
 } // namespace
 
-const FunctionSpec kInit = {"__init__",
-                            "VersionManager.__init__",
-                            TRACE "__init__",
-                            kInitParams,
-                            2,
-                            25,
-                            kInitAnn,
-                            kInitDoc,
-                            init_impl,
-                            false};
+const FunctionSpec kInit = {
+    .name = "__init__",
+    .qualname = "VersionManager.__init__",
+    .trace_name = TRACE "__init__",
+    .params = kInitParams,
+    .ndefaults = 2,
+    .first_line = 25,
+    .annotations = kInitAnn,
+    .doc = kInitDoc,
+    .impl = init_impl,
+    .vectorcall = false,
+};
 const FunctionSpec kModuleGet = {
-    "module", "VersionManager.module", TRACE "module", kSelf, 0, 54, kReturnStr,
-    nullptr,  module_get_impl};
+    .name = "module",
+    .qualname = "VersionManager.module",
+    .trace_name = TRACE "module",
+    .params = kSelf,
+    .ndefaults = 0,
+    .first_line = 54,
+    .annotations = kReturnStr,
+    .doc = nullptr,
+    .impl = module_get_impl,
+};
 const FunctionSpec kModuleSet = {
-    "module", "VersionManager.module", TRACE "module", kModuleParams,  0,
-    58,       kModuleSetAnn,           nullptr,        module_set_impl};
+    .name = "module",
+    .qualname = "VersionManager.module",
+    .trace_name = TRACE "module",
+    .params = kModuleParams,
+    .ndefaults = 0,
+    .first_line = 58,
+    .annotations = kModuleSetAnn,
+    .doc = nullptr,
+    .impl = module_set_impl,
+};
 const FunctionSpec kVersionsGet = {
-    "versions", "VersionManager.versions", TRACE "versions", kSelf, 0, 64, kVersionsGetAnn,
-    nullptr,    versions_get_impl};
+    .name = "versions",
+    .qualname = "VersionManager.versions",
+    .trace_name = TRACE "versions",
+    .params = kSelf,
+    .ndefaults = 0,
+    .first_line = 64,
+    .annotations = kVersionsGetAnn,
+    .doc = nullptr,
+    .impl = versions_get_impl,
+};
 const FunctionSpec kVersionsSet = {
-    "versions", "VersionManager.versions", TRACE "versions", kVersionsParams,  0,
-    68,         kVersionsSetAnn,           nullptr,          versions_set_impl};
-const FunctionSpec kConvert = {"convert2datetime",
-                               "VersionManager.versions.<locals>.convert2datetime",
-                               TRACE "versions.convert2datetime",
-                               kValueParams,
-                               0,
-                               73,
-                               kConvertAnn,
-                               nullptr,
-                               convert_impl};
-const FunctionSpec kSortKey = {"<lambda>",
-                               "VersionManager.versions.<locals>.<lambda>",
-                               TRACE "versions.lambda",
-                               kItemParams,
-                               0,
-                               89,
-                               {},
-                               nullptr,
-                               sort_key_impl};
-const FunctionSpec kGetModule = {"get_module",
-                                 "VersionManager.get_module",
-                                 TRACE "get_module",
-                                 kGetModuleParams,
-                                 2,
-                                 94,
-                                 kGetModuleAnn,
-                                 kGetModuleDoc,
-                                 get_module_impl};
-const FunctionSpec kCurrent = {"current",
-                               "VersionManager.current",
-                               TRACE "current",
-                               kSelf,
-                               0,
-                               146,
-                               kReturnModule,
-                               kCurrentDoc,
-                               current_impl};
-const FunctionSpec kLast = {"last", "VersionManager.last", TRACE "last", kSelf,    0,
-                            168,    kReturnModule,         kLastDoc,     last_impl};
+    .name = "versions",
+    .qualname = "VersionManager.versions",
+    .trace_name = TRACE "versions",
+    .params = kVersionsParams,
+    .ndefaults = 0,
+    .first_line = 68,
+    .annotations = kVersionsSetAnn,
+    .doc = nullptr,
+    .impl = versions_set_impl,
+};
+const FunctionSpec kConvert = {
+    .name = "convert2datetime",
+    .qualname = "VersionManager.versions.<locals>.convert2datetime",
+    .trace_name = TRACE "versions.convert2datetime",
+    .params = kValueParams,
+    .ndefaults = 0,
+    .first_line = 73,
+    .annotations = kConvertAnn,
+    .doc = nullptr,
+    .impl = convert_impl,
+};
+const FunctionSpec kSortKey = {
+    .name = "<lambda>",
+    .qualname = "VersionManager.versions.<locals>.<lambda>",
+    .trace_name = TRACE "versions.lambda",
+    .params = kItemParams,
+    .ndefaults = 0,
+    .first_line = 89,
+    .annotations = {},
+    .doc = nullptr,
+    .impl = sort_key_impl,
+};
+const FunctionSpec kGetModule = {
+    .name = "get_module",
+    .qualname = "VersionManager.get_module",
+    .trace_name = TRACE "get_module",
+    .params = kGetModuleParams,
+    .ndefaults = 2,
+    .first_line = 94,
+    .annotations = kGetModuleAnn,
+    .doc = kGetModuleDoc,
+    .impl = get_module_impl,
+};
+const FunctionSpec kCurrent = {
+    .name = "current",
+    .qualname = "VersionManager.current",
+    .trace_name = TRACE "current",
+    .params = kSelf,
+    .ndefaults = 0,
+    .first_line = 146,
+    .annotations = kReturnModule,
+    .doc = kCurrentDoc,
+    .impl = current_impl,
+};
+const FunctionSpec kLast = {
+    .name = "last",
+    .qualname = "VersionManager.last",
+    .trace_name = TRACE "last",
+    .params = kSelf,
+    .ndefaults = 0,
+    .first_line = 168,
+    .annotations = kReturnModule,
+    .doc = kLastDoc,
+    .impl = last_impl,
+};
 const FunctionSpec kCall = {
-    "__call__", "VersionManager.__call__", TRACE "__call__", kSelf, 0, 189, kReturnModule, kCallDoc,
-    call_impl};
+    .name = "__call__",
+    .qualname = "VersionManager.__call__",
+    .trace_name = TRACE "__call__",
+    .params = kSelf,
+    .ndefaults = 0,
+    .first_line = 189,
+    .annotations = kReturnModule,
+    .doc = kCallDoc,
+    .impl = call_impl,
+};
 
 void init_datetime_api() noexcept {
     if (PyDateTimeAPI) return;
