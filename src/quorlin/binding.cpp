@@ -95,8 +95,7 @@ int bind_arguments(const FunctionSpec &spec, PyObject *varnames, PyObject *defau
     return 0;
 }
 
-int check_str_argument(PyObject *value, const char *param, bool allow_none) noexcept {
-    if (PyUnicode_CheckExact(value) || (allow_none && value == Py_None)) return 0;
+int raise_str_argument(PyObject *value, const char *param) noexcept {
     PyErr_Format(PyExc_TypeError,
                  "Argument '%.200s' has incorrect type (expected %.200s, got %.200s)", param, "str",
                  Py_TYPE(value)->tp_name);

@@ -15,9 +15,16 @@ int bind_arguments(const FunctionSpec &spec, PyObject *varnames, PyObject *defau
                    PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames,
                    PyObject **out) noexcept;
 
+// Raises the TypeError of the exact-str test for `value`; a str subclass gets a note saying why
+// it is refused. Returns -1.
+int raise_str_argument(PyObject *value, const char *param) noexcept;
+
 // The exact-str test of a parameter declared `str` (None passes where `allow_none`). -1 with a
-// TypeError set otherwise; a str subclass gets a note saying why it is refused.
-int check_str_argument(PyObject *value, const char *param, bool allow_none) noexcept;
+// TypeError set otherwise.
+inline int check_str_argument(PyObject *value, const char *param, bool allow_none) noexcept {
+    if (PyUnicode_CheckExact(value) || (allow_none && value == Py_None)) return 0;
+    return raise_str_argument(value, param);
+}
 
 // The return-type test of a getter: `value` (owned) is returned if it is None or exactly of
 // `type`, otherwise it is released and a TypeError is raised.

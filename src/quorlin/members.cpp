@@ -70,7 +70,16 @@ PyObject *versioned_path(PyObject *module, PyObject *version) noexcept {
     Py_ssize_t n1 = PyUnicode_GET_LENGTH(module), n2 = PyUnicode_GET_LENGTH(version);
     Py_UCS4 maxchar = std::max(PyUnicode_MAX_CHAR_VALUE(module), PyUnicode_MAX_CHAR_VALUE(version));
     Ref path = Ref::steal(PyUnicode_New(n1 + 1 + n2, maxchar));
-    if (!path || PyUnicode_CopyCharacters(path.get(), 0, module, 0, n1) < 0 ||
+    if (!path) return nullptr;
+    if (PyUnicode_KIND(module) == PyUnicode_1BYTE_KIND &&
+        PyUnicode_KIND(version) == PyUnicode_1BYTE_KIND) {
+        auto *out = static_cast<Py_UCS1 *>(PyUnicode_DATA(path.get()));
+        std::memcpy(out, PyUnicode_DATA(module), static_cast<size_t>(n1));
+        out[n1] = '.';
+        std::memcpy(out + n1 + 1, PyUnicode_DATA(version), static_cast<size_t>(n2));
+        return path.release();
+    }
+    if (PyUnicode_CopyCharacters(path.get(), 0, module, 0, n1) < 0 ||
         PyUnicode_WriteChar(path.get(), n1, '.') < 0 ||
         PyUnicode_CopyCharacters(path.get(), n1 + 1, version, 0, n2) < 0)
         return nullptr;
