@@ -102,7 +102,7 @@ int raise_str_argument(PyObject *value, const char *param) noexcept {
     if (PyUnicode_Check(value)) {
         PyObject *exc = PyErr_GetRaisedException();
         Ref note = Ref::steal(PyUnicode_FromString(
-            "Note that subclasses of built-in types are refused here: pass an exact str."));
+            "Note that subclasses of built-in types are rejected here: pass an exact str."));
         Ref added =
             Ref::steal(note ? PyObject_CallMethod(exc, "add_note", "O", note.get()) : nullptr);
         if (!added) {
