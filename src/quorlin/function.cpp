@@ -33,9 +33,10 @@ Function *as_function(PyObject *self) {
 PyObject *function_vectorcall(PyObject *self, PyObject *const *args, size_t nargsf,
                               PyObject *kwnames) noexcept {
     Function *f = as_function(self);
+    Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
+    if (!kwnames && nargs == f->spec->nparams()) return run_member(*f->spec, args);
     PyObject *bound[kMaxParams];
-    if (bind_arguments(*f->spec, f->varnames, f->defaults, args, PyVectorcall_NARGS(nargsf),
-                       kwnames, bound) < 0) {
+    if (bind_arguments(*f->spec, f->varnames, f->defaults, args, nargs, kwnames, bound) < 0) {
         add_traceback(f->spec->trace_name, f->spec->first_line);
         return nullptr;
     }

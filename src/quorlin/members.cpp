@@ -99,9 +99,15 @@ PyObject *init_impl(PyObject *const *args, int &line) noexcept {
     Py_RETURN_NONE;
 }
 
+// self.<slot name> for the getters: the slot itself when the class is intact and the slot set.
+PyObject *read_slot(PyObject *self, PyObject *name, Py_ssize_t offset) noexcept {
+    PyObject *value = class_intact(self) ? slot_value(self, offset) : nullptr;
+    return value ? Py_NewRef(value) : PyObject_GetAttr(self, name);
+}
+
 PyObject *module_get_impl(PyObject *const *args, int &line) noexcept {
     line = 56;
-    PyObject *value = PyObject_GetAttr(args[0], g.str.slot_module);
+    PyObject *value = read_slot(args[0], g.str.slot_module, g.module_offset);
     return value ? check_return_type(value, &PyUnicode_Type, "str") : nullptr;
 }
 
@@ -117,7 +123,7 @@ PyObject *module_set_impl(PyObject *const *args, int &line) noexcept {
 
 PyObject *versions_get_impl(PyObject *const *args, int &line) noexcept {
     line = 66;
-    PyObject *value = PyObject_GetAttr(args[0], g.str.slot_versions);
+    PyObject *value = read_slot(args[0], g.str.slot_versions, g.versions_offset);
     return value ? check_return_type(value, &PyList_Type, "list") : nullptr;
 }
 
