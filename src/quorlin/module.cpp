@@ -185,15 +185,25 @@ int assemble_class(int &line) noexcept {
     Ref slots = Ref::steal(Py_BuildValue("(ss)", "__module", "__versions"));
     if (!slots || PyDict_SetItemString(ns.get(), "__slots__", slots.get()) < 0) return -1;
     PyObject *n = ns.get();
-    if ((line = kInit.first_line, add_decorated(n, kInit)) < 0 ||
-        (line = kModuleGet.first_line, add_property(n, kModuleGet)) < 0 ||
-        (line = kModuleSet.first_line, add_setter(n, kModuleSet)) < 0 ||
-        (line = kVersionsGet.first_line, add_property(n, kVersionsGet)) < 0 ||
-        (line = kVersionsSet.first_line, add_setter(n, kVersionsSet)) < 0 ||
+    // The members in namespace order; a failing step reports its member's first line.
+    struct Step {
+        int (*add)(PyObject *, const FunctionSpec &) noexcept;
+        const FunctionSpec *spec;
+    };
+    auto add_all = [&](std::initializer_list<Step> steps) noexcept {
+        for (const Step &step : steps) {
+            line = step.spec->first_line;
+            if (step.add(n, *step.spec) < 0) return -1;
+        }
+        return 0;
+    };
+    if (add_all({{add_decorated, &kInit},
+                 {add_property, &kModuleGet},
+                 {add_setter, &kModuleSet},
+                 {add_property, &kVersionsGet},
+                 {add_setter, &kVersionsSet}}) < 0 ||
         add_static(n, kGetModule, line) < 0 ||
-        (line = kCurrent.first_line, add_property(n, kCurrent)) < 0 ||
-        (line = kLast.first_line, add_property(n, kLast)) < 0 ||
-        (line = kCall.first_line, add_decorated(n, kCall)) < 0)
+        add_all({{add_property, &kCurrent}, {add_property, &kLast}, {add_decorated, &kCall}}) < 0)
         return -1;
     line = 22;
     Ref bases = Ref::steal(PyTuple_New(0));
