@@ -33,17 +33,23 @@ bool class_intact(PyObject *self) noexcept {
     return Py_TYPE(self) == g.vm_class && class_unchanged();
 }
 
-PyObject *slot_value(PyObject *self, Py_ssize_t offset) noexcept {
+// The slot at `offset` (borrowed, possibly unset) when `self` is intact, else nullptr.
+PyObject *intact_slot(PyObject *self, Py_ssize_t offset) noexcept {
+    if (!class_intact(self)) return nullptr;
     return *reinterpret_cast<PyObject **>(reinterpret_cast<char *>(self) + offset);
+}
+
+// self.<slot name> for the getters: the slot itself when the class is intact and the slot set.
+PyObject *read_slot(PyObject *self, PyObject *name, Py_ssize_t offset) noexcept {
+    PyObject *value = intact_slot(self, offset);
+    return value ? Py_NewRef(value) : PyObject_GetAttr(self, name);
 }
 
 // self.<name>, straight from the slot when that is what the property would return anyway.
 PyObject *read_self(PyObject *self, PyObject *name, Py_ssize_t offset,
                     PyTypeObject *type) noexcept {
-    if (class_intact(self)) {
-        PyObject *value = slot_value(self, offset);
-        if (value && Py_IS_TYPE(value, type)) return Py_NewRef(value);
-    }
+    PyObject *value = intact_slot(self, offset);
+    if (value && Py_IS_TYPE(value, type)) return Py_NewRef(value);
     return PyObject_GetAttr(self, name);
 }
 
@@ -97,12 +103,6 @@ PyObject *init_impl(PyObject *const *args, int &line) noexcept {
     line = 50;
     if (write_self(self, g.str.versions, kVersionsSet, versions) < 0) return nullptr;
     Py_RETURN_NONE;
-}
-
-// self.<slot name> for the getters: the slot itself when the class is intact and the slot set.
-PyObject *read_slot(PyObject *self, PyObject *name, Py_ssize_t offset) noexcept {
-    PyObject *value = class_intact(self) ? slot_value(self, offset) : nullptr;
-    return value ? Py_NewRef(value) : PyObject_GetAttr(self, name);
 }
 
 PyObject *module_get_impl(PyObject *const *args, int &line) noexcept {
