@@ -1,9 +1,8 @@
 // binding.cpp: argument binding, type tests, pair unpacking, global look-up and messages.
 #include "binding.hpp"
 
+#include "fast_paths.hpp"
 #include "state.hpp"
-
-#include <cstdint>
 
 namespace quorlin {
 
@@ -160,50 +159,11 @@ int unpack_pair(PyObject *entry, PyObject **first, PyObject **second) noexcept {
     return 0;
 }
 
-namespace {
-
-// Module globals found in the namespace, remembered until the namespace changes in any way (a
-// dict watcher counts the changes). The pointers are borrowed from the namespace, which keeps
-// them alive for as long as it stays unchanged.
-struct CachedGlobal {
-    PyObject *name;
-    PyObject *value;
-    uint64_t generation;
-};
-CachedGlobal global_cache[8];
-uint64_t globals_generation = 1;
-int globals_watcher = -1;
-
-int on_globals_changed(PyDict_WatchEvent, PyObject *, PyObject *, PyObject *) noexcept {
-    globals_generation++;
-    return 0;
-}
-
-CachedGlobal *cache_slot(PyObject *name) noexcept {
-    for (CachedGlobal &c : global_cache)
-        if (c.name == name || c.name == nullptr) return &c;
-    return nullptr;
-}
-
-} // namespace
-
-int watch_globals(PyObject *globals) noexcept {
-    globals_generation++;
-    if (globals_watcher < 0 && (globals_watcher = PyDict_AddWatcher(on_globals_changed)) < 0)
-        return -1;
-    return PyDict_Watch(globals_watcher, globals);
-}
-
 PyObject *lookup_global(PyObject *name) noexcept {
-    CachedGlobal *cached = cache_slot(name);
-    if (cached && cached->name == name && cached->generation == globals_generation)
-        return Py_NewRef(cached->value);
-    PyObject *value = nullptr;
+    PyObject *value = fast::remembered_global(name);
+    if (value) return value;
     int found = PyDict_GetItemRef(g.globals, name, &value);
-    if (found > 0 && cached && globals_watcher >= 0) {
-        // Reading the namespace runs no Python code, so it is still unchanged here.
-        *cached = {name, value, globals_generation};
-    }
+    if (found > 0) fast::remember_global(name, value); // no Python code ran since the read
     if (found != 0) return value;
     if (PyObject_GetOptionalAttr(g.builtins, name, &value) != 0) return value;
     PyErr_Format(PyExc_NameError, "name '%U' is not defined", name);

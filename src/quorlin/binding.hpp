@@ -33,9 +33,6 @@ PyObject *check_return_type(PyObject *value, PyTypeObject *type, const char *typ
 // Splits `entry` into two new references. -1 with an exception set on failure.
 int unpack_pair(PyObject *entry, PyObject **first, PyObject **second) noexcept;
 
-// Starts watching `globals` for changes, so that look-ups may remember what they found there.
-int watch_globals(PyObject *globals) noexcept;
-
 // A module global read at the moment of use: the module namespace, then the builtins module,
 // else NameError. New reference or nullptr.
 PyObject *lookup_global(PyObject *name) noexcept;

@@ -2,6 +2,7 @@
 #include "members.hpp"
 
 #include "binding.hpp"
+#include "fast_paths.hpp"
 #include "state.hpp"
 
 #include <datetime.h>
@@ -21,51 +22,35 @@ namespace {
 // ---------------------------------------------------------------------------------------------
 // Attribute access on the instance
 
-// True while nothing on the class has changed since start-up (any change of a class attribute
-// gives the type a new version tag).
-bool class_unchanged() noexcept {
-    return g.vm_tag != 0 && g.vm_class->tp_version_tag == g.vm_tag;
-}
-
-// True while `self` is exactly the unchanged class, so that `self.module` and `self.versions` are
-// the class's own properties reading the slots.
-bool class_intact(PyObject *self) noexcept {
-    return Py_TYPE(self) == g.vm_class && class_unchanged();
-}
-
-// The slot at `offset` (borrowed, possibly unset) when `self` is intact, else nullptr.
-PyObject *intact_slot(PyObject *self, Py_ssize_t offset) noexcept {
-    if (!class_intact(self)) return nullptr;
-    return *reinterpret_cast<PyObject **>(reinterpret_cast<char *>(self) + offset);
-}
-
-// self.<slot name> for the getters: the slot itself when the class is intact and the slot set.
-PyObject *read_slot(PyObject *self, PyObject *name, Py_ssize_t offset) noexcept {
-    PyObject *value = intact_slot(self, offset);
+// self.<slot name> for the getters: the slot itself when the instance is intact and the slot set.
+PyObject *read_slot(PyObject *self, PyObject *name, fast::Slot slot) noexcept {
+    PyObject *value = fast::intact_slot(self, slot);
     return value ? Py_NewRef(value) : PyObject_GetAttr(self, name);
 }
 
-// self.<name>, straight from the slot when that is what the property would return anyway.
-PyObject *read_self(PyObject *self, PyObject *name, Py_ssize_t offset,
+// self.<name>: the slot itself when the class's own getter would return it unchanged.
+PyObject *read_self(PyObject *self, PyObject *name, fast::Prop prop, fast::Slot slot,
                     PyTypeObject *type) noexcept {
-    PyObject *value = intact_slot(self, offset);
-    if (value && Py_IS_TYPE(value, type)) return Py_NewRef(value);
+    if (fast::own_getter(self, prop)) {
+        PyObject *value = fast::intact_slot(self, slot);
+        if (value && Py_IS_TYPE(value, type)) return Py_NewRef(value);
+    }
     return PyObject_GetAttr(self, name);
 }
 
 PyObject *read_module(PyObject *self) noexcept {
-    return read_self(self, g.str.module, g.module_offset, &PyUnicode_Type);
+    return read_self(self, g.str.module, fast::Prop::module, fast::Slot::module, &PyUnicode_Type);
 }
 
 PyObject *read_versions(PyObject *self) noexcept {
-    return read_self(self, g.str.versions, g.versions_offset, &PyList_Type);
+    return read_self(self, g.str.versions, fast::Prop::versions, fast::Slot::versions,
+                     &PyList_Type);
 }
 
-// self.<name> = value: runs `setter` directly when the class is intact, which is what the
-// property would do.
-int write_self(PyObject *self, PyObject *name, const FunctionSpec &setter,
+// self.<name> = value: runs the class's own setter directly when that is what assignment runs.
+int write_self(PyObject *self, PyObject *name, fast::Prop prop, const FunctionSpec &setter,
                PyObject *value) noexcept {
-    if (!class_intact(self)) return PyObject_SetAttr(self, name, value);
+    if (!fast::own_setter(self, prop)) return PyObject_SetAttr(self, name, value);
     PyObject *args[] = {self, value};
     Ref result = Ref::steal(run_member(setter, args));
     return result ? 0 : -1;
@@ -99,15 +84,16 @@ PyObject *init_impl(PyObject *const *args, int &line) noexcept {
     PyObject *self = args[0], *module = args[1], *versions = args[2];
     if (check_str_argument(module, "module", true) < 0) return nullptr;
     line = 49;
-    if (write_self(self, g.str.module, kModuleSet, module) < 0) return nullptr;
+    if (write_self(self, g.str.module, fast::Prop::module, kModuleSet, module) < 0) return nullptr;
     line = 50;
-    if (write_self(self, g.str.versions, kVersionsSet, versions) < 0) return nullptr;
+    if (write_self(self, g.str.versions, fast::Prop::versions, kVersionsSet, versions) < 0)
+        return nullptr;
     Py_RETURN_NONE;
 }
 
 PyObject *module_get_impl(PyObject *const *args, int &line) noexcept {
     line = 56;
-    PyObject *value = read_slot(args[0], g.str.slot_module, g.module_offset);
+    PyObject *value = read_slot(args[0], g.str.slot_module, fast::Slot::module);
     return value ? check_return_type(value, &PyUnicode_Type, "str") : nullptr;
 }
 
@@ -123,12 +109,8 @@ PyObject *module_set_impl(PyObject *const *args, int &line) noexcept {
 
 PyObject *versions_get_impl(PyObject *const *args, int &line) noexcept {
     line = 66;
-    PyObject *value = read_slot(args[0], g.str.slot_versions, g.versions_offset);
+    PyObject *value = read_slot(args[0], g.str.slot_versions, fast::Slot::versions);
     return value ? check_return_type(value, &PyList_Type, "list") : nullptr;
-}
-
-bool datetime_api_ready() noexcept {
-    return PyDateTimeAPI != nullptr;
 }
 
 // convert2datetime(value): an exact `date` (as the module global names it) becomes a datetime at
@@ -142,9 +124,7 @@ PyObject *convert_impl(PyObject *const *args, int &line) noexcept {
     line = 80;
     Ref datetime = Ref::steal(lookup_global(g.str.datetime));
     if (!datetime) return nullptr;
-    if (datetime_api_ready() &&
-        date.get() == reinterpret_cast<PyObject *>(PyDateTimeAPI->DateType) &&
-        datetime.get() == reinterpret_cast<PyObject *>(PyDateTimeAPI->DateTimeType))
+    if (fast::native_dates(date.get(), datetime.get()))
         return PyDateTime_FromDateAndTime(PyDateTime_GET_YEAR(value), PyDateTime_GET_MONTH(value),
                                           PyDateTime_GET_DAY(value), 0, 0, 0, 0);
     line = 81;
@@ -161,8 +141,7 @@ PyObject *convert_impl(PyObject *const *args, int &line) noexcept {
 // The sort key: item[1].
 PyObject *sort_key_impl(PyObject *const *args, int &line) noexcept {
     PyObject *item = args[0];
-    if (PyTuple_CheckExact(item) && PyTuple_GET_SIZE(item) > 1)
-        return Py_NewRef(PyTuple_GET_ITEM(item, 1));
+    if (fast::tuple_key(item)) return Py_NewRef(PyTuple_GET_ITEM(item, 1));
     line = 89;
     Ref one = Ref::steal(PyLong_FromLong(1));
     return one ? PyObject_GetItem(item, one.get()) : nullptr;
@@ -181,11 +160,6 @@ uint64_t naive_key(PyObject *dt) noexcept {
     return (k << 20U) | (uint64_t{d[7]} << 16U) | (uint64_t{d[8]} << 8U) | d[9];
 }
 
-bool is_naive_datetime(PyObject *value) noexcept {
-    return datetime_api_ready() && Py_IS_TYPE(value, PyDateTimeAPI->DateTimeType) &&
-           !reinterpret_cast<PyDateTime_DateTime *>(value)->hastzinfo;
-}
-
 // a > b for two naive datetimes: their field bytes (year to microsecond, most significant
 // first) compare as the datetimes do.
 bool naive_later(PyObject *a, PyObject *b) noexcept {
@@ -194,7 +168,7 @@ bool naive_later(PyObject *a, PyObject *b) noexcept {
                        _PyDateTime_DATETIME_DATASIZE) > 0;
 }
 
-// Sorts `table` (exact list of new pairs whose starts are all naive datetimes) newest first,
+// Sorts `table` (exact list of exact pairs whose starts are all naive datetimes) newest first,
 // keeping equal starts in order: what the built-in `sorted` does with the key and reverse=True,
 // since comparing naive datetimes runs no Python code.
 int sort_naive(PyObject *table) noexcept {
@@ -222,8 +196,8 @@ int sort_naive(PyObject *table) noexcept {
     return 0;
 }
 
-PyObject *sort_table(PyObject *table, bool all_naive) noexcept {
-    if (all_naive && g.sorted_is_builtin) return sort_naive(table) < 0 ? nullptr : Py_NewRef(table);
+PyObject *sort_table(PyObject *table) noexcept {
+    if (fast::native_sort(table)) return sort_naive(table) < 0 ? nullptr : Py_NewRef(table);
     Ref key = Ref::steal(function_new(kSortKey, g.globals));
     if (!key) return nullptr;
     return call(g.sorted, {table, key.get(), Py_True}, g.str.kw_sorted);
@@ -251,7 +225,6 @@ PyObject *versions_set_impl(PyObject *const *args, int &line) noexcept {
     }
     Ref table = Ref::steal(PyList_New(0));
     if (!table) return nullptr;
-    bool all_naive = true;
     int rc = for_each_item(source.get(), line, 84, [&](PyObject *entry) noexcept -> int {
         line = 85;
         Ref version, start;
@@ -260,7 +233,6 @@ PyObject *versions_set_impl(PyObject *const *args, int &line) noexcept {
         PyObject *convert_args[] = {start.get()};
         start = Ref::steal(run_member(kConvert, convert_args));
         if (!start) return -1;
-        all_naive = all_naive && is_naive_datetime(start.get());
         line = 87;
         Ref pair = Ref::steal(PyTuple_Pack(2, version.get(), start.get()));
         if (!pair) return -1;
@@ -272,7 +244,7 @@ PyObject *versions_set_impl(PyObject *const *args, int &line) noexcept {
     });
     if (rc < 0) return nullptr;
     line = 89;
-    Ref sorted = Ref::steal(sort_table(table.get(), all_naive));
+    Ref sorted = Ref::steal(sort_table(table.get()));
     if (!sorted) return nullptr;
     line = 91;
     if (PyObject_SetAttr(self, g.str.slot_versions, sorted.get()) < 0) return nullptr;
@@ -281,13 +253,6 @@ PyObject *versions_set_impl(PyObject *const *args, int &line) noexcept {
 
 // ---------------------------------------------------------------------------------------------
 // Versioned module import
-
-// Inside an exception handler: a new failure gets the exception being handled as its context.
-void chain_context(PyObject *handled) noexcept {
-    PyObject *err = PyErr_GetRaisedException();
-    if (err != handled) PyException_SetContext(err, Py_NewRef(handled));
-    PyErr_SetRaisedException(err);
-}
 
 PyObject *function_path(PyObject *module, PyObject *current, int &line) noexcept {
     line = 111;
@@ -333,17 +298,13 @@ PyObject *submodule_path(PyObject *module, PyObject *version, int &line) noexcep
     return call(import_module.get(), {path.get()}, g.str.kw_name);
 }
 
-// A ModuleNotFoundError is set. If the missing module is the package or the Versioned module
-// path, replace it by the system's own error with the caught one as cause; otherwise leave it.
-PyObject *translate_not_found(PyObject *module, PyObject *version, int &line) noexcept {
-    Ref exc = Ref::steal(PyErr_GetRaisedException());
+// Inside the handler of `exc`, a ModuleNotFoundError: if the missing module is the package or the
+// Versioned module path, raise the system's own error with `exc` as cause; otherwise re-raise it.
+PyObject *handle_not_found(PyObject *exc, PyObject *module, PyObject *version, int &line) noexcept {
     int failing_line = line;
     line = 124;
-    Ref missing = Ref::steal(PyObject_GetAttr(exc.get(), g.str.name));
-    if (!missing) {
-        chain_context(exc.get());
-        return nullptr;
-    }
+    Ref missing = Ref::steal(PyObject_GetAttr(exc, g.str.name));
+    if (!missing) return nullptr;
     int found = PyObject_RichCompareBool(missing.get(), module, Py_EQ);
     Ref path;
     if (found == 0) {
@@ -351,30 +312,33 @@ PyObject *translate_not_found(PyObject *module, PyObject *version, int &line) no
         path = Ref::steal(versioned_path(module, version));
         found = path ? PyObject_RichCompareBool(missing.get(), path.get(), Py_EQ) : -1;
     }
-    if (found < 0) {
-        chain_context(exc.get());
-        return nullptr;
-    }
+    if (found < 0) return nullptr;
     if (!found) {
         line = failing_line;
-        PyErr_SetRaisedException(exc.release());
+        PyErr_SetRaisedException(Py_NewRef(exc));
         return nullptr;
     }
     line = 127;
-    if (!path && !(path = Ref::steal(versioned_path(module, version)))) {
-        chain_context(exc.get());
-        return nullptr;
-    }
+    if (!path && !(path = Ref::steal(versioned_path(module, version)))) return nullptr;
     Ref message = Ref::steal(join_pieces({"Module \"", path.get(), "\" not found"}));
     Ref error = Ref::steal(message ? call(PyExc_ModuleNotFoundError, {message.get()}) : nullptr);
-    if (!error) {
-        chain_context(exc.get());
-        return nullptr;
-    }
-    PyException_SetCause(error.get(), Py_NewRef(exc.get()));
-    PyException_SetContext(error.get(), exc.release());
-    PyErr_SetRaisedException(error.release());
+    if (!error) return nullptr;
+    // raise error from exc: the interpreter sets the context, breaking any cycle as it does so.
+    PyException_SetCause(error.get(), Py_NewRef(exc));
+    PyErr_SetObject(reinterpret_cast<PyObject *>(Py_TYPE(error.get())), error.get());
     return nullptr;
+}
+
+// A ModuleNotFoundError is set: handled as an `except` block would, with the caught error as the
+// exception being handled (what sys.exc_info() shows, and the context of anything raised) until
+// the handler ends.
+PyObject *translate_not_found(PyObject *module, PyObject *version, int &line) noexcept {
+    Ref exc = Ref::steal(PyErr_GetRaisedException());
+    Ref outer = Ref::steal(PyErr_GetHandledException());
+    PyErr_SetHandledException(exc.get());
+    PyObject *result = handle_not_found(exc.get(), module, version, line);
+    PyErr_SetHandledException(outer.get());
+    return result;
 }
 
 PyObject *get_module_impl(PyObject *const *args, int &line) noexcept {
@@ -400,8 +364,7 @@ PyObject *get_module_impl(PyObject *const *args, int &line) noexcept {
 PyObject *delegate(PyObject *self, PyObject *version) noexcept {
     Ref cls = Ref::steal(lookup_global(g.str.VersionManager));
     if (!cls) return nullptr;
-    if (cls.get() == reinterpret_cast<PyObject *>(g.vm_class) && g.get_module_is_own &&
-        class_unchanged()) {
+    if (fast::own_get_module(cls.get())) {
         // VersionManager.get_module is still our own static method: run it directly.
         Ref module = Ref::steal(read_module(self));
         if (!module) return nullptr;
@@ -424,7 +387,6 @@ PyObject *current_impl(PyObject *const *args, int &line) noexcept {
     Ref now = Ref::steal(PyObject_VectorcallMethod(
         g.str.now, clock_arg, size_t{1} | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
     if (!now) return nullptr;
-    bool naive_now = is_naive_datetime(now.get());
     line = 156;
     Ref table = Ref::steal(read_versions(self));
     if (!table) return nullptr;
@@ -433,8 +395,8 @@ PyObject *current_impl(PyObject *const *args, int &line) noexcept {
         line = 158;
         // A pair as the setter stores it, with a naive start, against the naive clock: compared
         // by fields, running no Python code. The walk holds `entry`, which holds both items.
-        if (naive_now && PyTuple_CheckExact(entry) && PyTuple_GET_SIZE(entry) == 2 &&
-            is_naive_datetime(PyTuple_GET_ITEM(entry, 1))) {
+        if (PyTuple_CheckExact(entry) && PyTuple_GET_SIZE(entry) == 2 &&
+            fast::naive_pair(now.get(), PyTuple_GET_ITEM(entry, 1))) {
             if (!naive_later(now.get(), PyTuple_GET_ITEM(entry, 1))) return 0;
             line = 160;
             result = delegate(self, PyTuple_GET_ITEM(entry, 0));
@@ -493,7 +455,7 @@ PyObject *last_impl(PyObject *const *args, int &line) noexcept {
 PyObject *call_impl(PyObject *const *args, int &line) noexcept {
     PyObject *self = args[0];
     line = 195;
-    if (class_intact(self)) return run_member(kCurrent, args);
+    if (fast::own_getter(self, fast::Prop::current)) return run_member(kCurrent, args);
     return PyObject_GetAttr(self, g.str.current);
 }
 
@@ -674,29 +636,6 @@ void init_datetime_api() noexcept {
     if (PyDateTimeAPI) return;
     PyDateTime_IMPORT;
     if (!PyDateTimeAPI) PyErr_Clear();
-}
-
-int remember_class(PyObject *cls) noexcept {
-    PyTypeObject *type = reinterpret_cast<PyTypeObject *>(cls);
-    Py_ssize_t *offsets[] = {&g.module_offset, &g.versions_offset};
-    PyObject *names[] = {g.str.slot_module, g.str.slot_versions};
-    for (int i = 0; i < 2; i++) {
-        Ref descr = Ref::steal(PyObject_GetAttr(cls, names[i]));
-        if (!descr) return -1;
-        if (!Py_IS_TYPE(descr.get(), &PyMemberDescr_Type)) return 0; // no fast path
-        *offsets[i] = reinterpret_cast<PyMemberDescrObject *>(descr.get())->d_member->offset;
-    }
-    Ref get_module;
-    if (PyDict_GetItemRef(type->tp_dict, g.str.get_module, get_module.out()) < 0) return -1;
-    g.get_module_is_own = false;
-    if (get_module && Py_IS_TYPE(get_module.get(), &PyStaticMethod_Type)) {
-        Ref func = Ref::steal(PyObject_GetAttrString(get_module.get(), "__func__"));
-        if (!func) return -1;
-        g.get_module_is_own = spec_of(func.get()) == &kGetModule;
-    }
-    Py_XSETREF(g.vm_class, reinterpret_cast<PyTypeObject *>(Py_NewRef(cls)));
-    g.vm_tag = PyUnstable_Type_AssignVersionTag(type) ? type->tp_version_tag : 0;
-    return 0;
 }
 
 } // namespace quorlin

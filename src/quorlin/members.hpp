@@ -19,7 +19,4 @@ extern const FunctionSpec kCall;
 // native conversion of dates); never fails.
 void init_datetime_api() noexcept;
 
-// Records the freshly created class for the slot fast paths. -1 with an exception set on failure.
-int remember_class(PyObject *cls) noexcept;
-
 } // namespace quorlin

@@ -1,12 +1,12 @@
 // module.cpp: module start-up: the module definition, the create and exec steps, the load-time
 // imports and the assembly of the VersionManager class.
 #include "binding.hpp"
+#include "fast_paths.hpp"
 #include "members.hpp"
 #include "state.hpp"
 #include "traceback.hpp"
 #include "version_check.hpp"
 
-#include <cstring>
 #include <initializer_list>
 
 namespace quorlin {
@@ -211,7 +211,7 @@ int assemble_class(int &line) noexcept {
     Ref cls = Ref::steal(
         call(reinterpret_cast<PyObject *>(&PyType_Type), {g.str.VersionManager, bases.get(), n}));
     if (!cls || PyDict_SetItem(g.globals, g.str.VersionManager, cls.get()) < 0) return -1;
-    return remember_class(cls.get());
+    return fast::remember_class(cls.get());
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -236,9 +236,6 @@ int capture_builtins() noexcept {
         }
         Py_XSETREF(*targets[i], value.release());
     }
-    g.sorted_is_builtin =
-        PyCFunction_Check(g.sorted) && PyCFunction_GET_SELF(g.sorted) == g.builtins &&
-        std::strcmp(reinterpret_cast<PyCFunctionObject *>(g.sorted)->m_ml->ml_name, "sorted") == 0;
     return 0;
 }
 
@@ -247,7 +244,7 @@ int run_body(PyObject *module, int &line) noexcept {
     line = 0;
     if (init_strings() < 0 || init_function_type() < 0) return -1;
     Py_XSETREF(g.globals, Py_NewRef(PyModule_GetDict(module)));
-    if (watch_globals(g.globals) < 0) return -1;
+    if (fast::watch_globals(g.globals) < 0) return -1;
     Ref builtins = Ref::steal(PyImport_AddModuleRef("builtins"));
     if (!builtins) return -1;
     Py_XSETREF(g.builtins, Py_NewRef(builtins.get()));

@@ -65,15 +65,7 @@ struct State {
     PyObject *property = nullptr; // builtins captured at load
     PyObject *staticmethod = nullptr;
     PyObject *sorted = nullptr;
-    bool sorted_is_builtin = false; // the captured `sorted` is the interpreter's own
     PyTypeObject *function_type = nullptr;
-    // The class as assembled: while the type is exact and its version tag unchanged, attribute
-    // reads of the two properties may go straight to the slots.
-    PyTypeObject *vm_class = nullptr;
-    unsigned int vm_tag = 0;
-    Py_ssize_t module_offset = 0;
-    Py_ssize_t versions_offset = 0;
-    bool get_module_is_own = false; // the class's get_module is staticmethod(our function)
     bool strings_ready = false;
     Strings str{};
 };

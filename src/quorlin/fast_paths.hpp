@@ -1,0 +1,83 @@
+// fast_paths.hpp: every shortcut the members take, each beside the one condition under which it
+// gives exactly what the plain path (attribute access, calls through the stored objects) gives.
+//
+// 1. Remembered module globals (look-ups of datetime, date, import_module, ...).
+//    Trusts: the value found under a name in the module namespace.
+//    Invalidated by: any change of the namespace.
+//    Detected by: a dict watcher counting its changes. No watcher ID left: never taken.
+// 2. Intact instance: the getters read the slot directly.
+//    Trusts: type(self) is the class as assembled and its namespace holds what it held then.
+//    Invalidated by: a class attribute set or deleted, the class dict changed behind the class's
+//    back (through gc), __bases__ assigned, __class__ assigned on the instance.
+//    Detected by: type identity; a dict watcher on the class namespace and the class's version
+//    tag, the class being checked again once after each change. No watcher ID left: never taken.
+// 3. Own property read / write: self.module, self.versions, self.current and the writes of
+//    __init__ run the member directly.
+//    Trusts: 2, and the property object still holds the function assembled into it.
+//    Invalidated by: property.__init__ run again on the very object (the class sees no change).
+//    Detected by: identity of its getter / setter, read through the property's layout, which is
+//    confirmed against its fget / fset attributes when the class is checked.
+// 4. Own VersionManager.get_module: current and last run get_module directly.
+//    Trusts: the module global is the class of 2, its namespace intact, and the static method
+//    there still wraps the function assembled into it.
+//    Invalidated by: staticmethod.__init__ run again in place; a decorator that wrapped it.
+//    Detected by: 2, then identity of the wrapped callable (layout confirmed as in 3).
+// 5. Native date conversion: date(y, m, d) becomes datetime(y, m, d) without Python calls.
+//    Trusts: the module globals date and datetime are the interpreter's own classes.
+//    Invalidated by: rebinding either. Detected by: identity with the datetime C API's types.
+// 6. Native naive comparison in the walk of current.
+//    Trusts: two naive datetimes compare by their field bytes, running no Python code.
+//    Invalidated by: a clock or start of another type, or aware.
+//    Detected by: exact type and no tzinfo, checked at each comparison.
+// 7. Native sort of a new table.
+//    Trusts: every entry is an exact pair with a naive datetime start; `sorted` is the builtin.
+//    Invalidated by: Python code run while the table was built that reached the list (gc) and
+//    changed it. Detected by: every entry checked again at sort time.
+// 8. Sort key on a tuple. Trusts: item[1] of an exact tuple is its own item. Detected by: exact
+//    type and size.
+//
+// Built with QUORLIN_NO_FAST_PATHS every condition is false, so every member takes the plain path.
+#pragma once
+
+#include "ref.hpp"
+
+namespace quorlin::fast {
+
+// Registers the module namespace with the watcher (taken on first use). Without a free watcher ID
+// the module works without the shortcuts that need one. -1 only for other failures.
+int watch_globals(PyObject *globals) noexcept;
+
+// The value remembered for `name` (new reference) while the namespace is unchanged, else nullptr
+// without an exception.
+PyObject *remembered_global(PyObject *name) noexcept;
+// Remembers `value`, just read from the namespace under `name`, with no Python code run since.
+void remember_global(PyObject *name, PyObject *value) noexcept;
+
+// Records the freshly assembled class. -1 with an exception set on failure (no shortcut is taken
+// on a class that does not look as assembled).
+int remember_class(PyObject *cls) noexcept;
+
+enum class Slot { module, versions };
+enum class Prop { module, versions, current };
+
+// The value in `self`'s slot (borrowed; nullptr when unset or when `self` is not intact).
+PyObject *intact_slot(PyObject *self, Slot slot) noexcept;
+// `self.<prop>` would run the class's own getter / setter.
+bool own_getter(PyObject *self, Prop prop) noexcept;
+bool own_setter(PyObject *self, Prop prop) noexcept;
+// `cls.get_module` would be the class's own static method's function.
+bool own_get_module(PyObject *cls) noexcept;
+
+// date and datetime are the interpreter's own classes.
+bool native_dates(PyObject *date, PyObject *datetime) noexcept;
+// `value` is an exact datetime without tzinfo.
+bool naive_datetime(PyObject *value) noexcept;
+// `now` > `start` computed natively: both naive datetimes.
+bool naive_pair(PyObject *now, PyObject *start) noexcept;
+// Every entry of the exact list `table` is an exact pair with a naive datetime start, and the
+// captured `sorted` is the builtin, so the native stable sort gives what sorted() would.
+bool native_sort(PyObject *table) noexcept;
+// item[1] is the tuple's own item.
+bool tuple_key(PyObject *item) noexcept;
+
+} // namespace quorlin::fast
