@@ -180,6 +180,11 @@ bool instance_intact(PyObject *self) noexcept {
     return class_intact() && reinterpret_cast<PyObject *>(Py_TYPE(self)) == cs.cls.get();
 }
 
+PyObject *slot_value(PyObject *self, Slot slot) noexcept {
+    Py_ssize_t offset = cs.offsets[static_cast<int>(slot)];
+    return *reinterpret_cast<PyObject **>(reinterpret_cast<char *>(self) + offset);
+}
+
 const OwnProperty &own(Prop prop) noexcept {
     return cs.props[static_cast<int>(prop)];
 }
@@ -221,15 +226,18 @@ int remember_class(PyObject *cls) noexcept {
 }
 
 PyObject *intact_slot(PyObject *self, Slot slot) noexcept {
-    if (!instance_intact(self)) return nullptr;
-    Py_ssize_t offset = cs.offsets[static_cast<int>(slot)];
-    return *reinterpret_cast<PyObject **>(reinterpret_cast<char *>(self) + offset);
+    return instance_intact(self) ? slot_value(self, slot) : nullptr;
 }
 
 bool own_getter(PyObject *self, Prop prop) noexcept {
     if (!instance_intact(self)) return false;
     const OwnProperty &p = own(prop);
     return reinterpret_cast<PropertyLayout *>(p.prop.get())->get == p.get.get();
+}
+
+PyObject *own_slot_value(PyObject *self, Slot slot) noexcept {
+    if (!own_getter(self, slot == Slot::module ? Prop::module : Prop::versions)) return nullptr;
+    return slot_value(self, slot);
 }
 
 bool own_setter(PyObject *self, Prop prop) noexcept {
@@ -242,6 +250,17 @@ bool own_get_module(PyObject *cls) noexcept {
     return cls == cs.cls.get() && class_intact() && cs.get_module &&
            reinterpret_cast<StaticMethodLayout *>(cs.get_module.get())->callable ==
                cs.get_module_func.get();
+}
+
+void load_datetime_api() noexcept {
+    if (PyDateTimeAPI) return;
+    PyDateTime_IMPORT;
+    if (!PyDateTimeAPI) PyErr_Clear();
+}
+
+PyObject *midnight(PyObject *date) noexcept {
+    return PyDateTime_FromDateAndTime(PyDateTime_GET_YEAR(date), PyDateTime_GET_MONTH(date),
+                                      PyDateTime_GET_DAY(date), 0, 0, 0, 0);
 }
 
 bool native_dates(PyObject *date, PyObject *datetime) noexcept {

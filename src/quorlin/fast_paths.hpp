@@ -57,19 +57,28 @@ void remember_global(PyObject *name, PyObject *value) noexcept;
 // on a class that does not look as assembled).
 int remember_class(PyObject *cls) noexcept;
 
-enum class Slot { module, versions };
-enum class Prop { module, versions, current };
+enum class Slot : unsigned char { module, versions };
+enum class Prop : unsigned char { module, versions, current };
 
 // The value in `self`'s slot (borrowed; nullptr when unset or when `self` is not intact).
 PyObject *intact_slot(PyObject *self, Slot slot) noexcept;
 // `self.<prop>` would run the class's own getter / setter.
 bool own_getter(PyObject *self, Prop prop) noexcept;
+// The slot value (borrowed) that `self.module` / `self.versions` would read through the class's own
+// getter, or nullptr when that getter would not run or the slot is unset.
+PyObject *own_slot_value(PyObject *self, Slot slot) noexcept;
 bool own_setter(PyObject *self, Prop prop) noexcept;
 // `cls.get_module` would be the class's own static method's function.
 bool own_get_module(PyObject *cls) noexcept;
 
+// Loads the datetime C API, which 5 to 7 need, if the interpreter's own datetime module is
+// importable; never fails (without it those shortcuts are not taken).
+void load_datetime_api() noexcept;
+
 // date and datetime are the interpreter's own classes.
 bool native_dates(PyObject *date, PyObject *datetime) noexcept;
+// datetime(date.year, date.month, date.day) for an exact date, once native_dates() held.
+PyObject *midnight(PyObject *date) noexcept;
 // `value` is an exact datetime without tzinfo.
 bool naive_datetime(PyObject *value) noexcept;
 // `now` > `start` computed natively: both naive datetimes.

@@ -29,22 +29,18 @@ PyObject *read_slot(PyObject *self, PyObject *name, fast::Slot slot) noexcept {
 }
 
 // self.<name>: the slot itself when the class's own getter would return it unchanged.
-PyObject *read_self(PyObject *self, PyObject *name, fast::Prop prop, fast::Slot slot,
-                    PyTypeObject *type) noexcept {
-    if (fast::own_getter(self, prop)) {
-        PyObject *value = fast::intact_slot(self, slot);
-        if (value && Py_IS_TYPE(value, type)) return Py_NewRef(value);
-    }
+PyObject *read_self(PyObject *self, PyObject *name, fast::Slot slot, PyTypeObject *type) noexcept {
+    PyObject *value = fast::own_slot_value(self, slot);
+    if (value && Py_IS_TYPE(value, type)) return Py_NewRef(value);
     return PyObject_GetAttr(self, name);
 }
 
 PyObject *read_module(PyObject *self) noexcept {
-    return read_self(self, g.str.module, fast::Prop::module, fast::Slot::module, &PyUnicode_Type);
+    return read_self(self, g.str.module, fast::Slot::module, &PyUnicode_Type);
 }
 
 PyObject *read_versions(PyObject *self) noexcept {
-    return read_self(self, g.str.versions, fast::Prop::versions, fast::Slot::versions,
-                     &PyList_Type);
+    return read_self(self, g.str.versions, fast::Slot::versions, &PyList_Type);
 }
 
 // self.<name> = value: runs the class's own setter directly when that is what assignment runs.
@@ -124,9 +120,7 @@ PyObject *convert_impl(PyObject *const *args, int &line) noexcept {
     line = 80;
     Ref datetime = Ref::steal(lookup_global(g.str.datetime));
     if (!datetime) return nullptr;
-    if (fast::native_dates(date.get(), datetime.get()))
-        return PyDateTime_FromDateAndTime(PyDateTime_GET_YEAR(value), PyDateTime_GET_MONTH(value),
-                                          PyDateTime_GET_DAY(value), 0, 0, 0, 0);
+    if (fast::native_dates(date.get(), datetime.get())) return fast::midnight(value);
     line = 81;
     Ref year = Ref::steal(PyObject_GetAttr(value, g.str.year));
     if (!year) return nullptr;
@@ -631,11 +625,5 @@ const FunctionSpec kCall = {
     .doc = kCallDoc,
     .impl = call_impl,
 };
-
-void init_datetime_api() noexcept {
-    if (PyDateTimeAPI) return;
-    PyDateTime_IMPORT;
-    if (!PyDateTimeAPI) PyErr_Clear();
-}
 
 } // namespace quorlin

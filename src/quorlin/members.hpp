@@ -15,8 +15,4 @@ extern const FunctionSpec kCurrent;
 extern const FunctionSpec kLast;
 extern const FunctionSpec kCall;
 
-// Loads the datetime C API if the interpreter's own datetime module is importable (it enables the
-// native conversion of dates); never fails.
-void init_datetime_api() noexcept;
-
 } // namespace quorlin

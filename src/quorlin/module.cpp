@@ -105,7 +105,7 @@ int run_imports(int &line) noexcept {
     if (import_names("logger", {s.logging}) < 0) return -1;
     line = 16;
     if (import_names("datetime", {s.datetime, s.date}) < 0) return -1;
-    init_datetime_api();
+    fast::load_datetime_api();
     line = 17;
     if (import_names("importlib", {s.import_module}) < 0) return -1;
     line = 18;
