@@ -1,0 +1,9 @@
+"""Tariff from 1 January 2023: one flat price for every kWh (no night rate yet)."""
+
+__all__ = ["RATE", "describe"]
+
+RATE = 0.32  # per kWh
+
+
+def describe() -> str:
+    return f"flat {RATE:.2f} per kWh"
