@@ -66,10 +66,13 @@ def test_pickles_load_in_a_fresh_interpreter():
 
 def test_bound_methods_pickle_with_their_instance():
     vm = VM("pkg", [("v1", vm_mod.datetime(2024, 1, 1))])
-    for protocol in range(2, pickle.HIGHEST_PROTOCOL + 1):
-        bound = pickle.loads(pickle.dumps(vm.__call__, protocol))
-        assert bound.__func__ is VM.__call__
-        assert bound.__self__.module == "pkg" and bound.__self__.versions == vm.versions
+    try:
+        for protocol in range(2, pickle.HIGHEST_PROTOCOL + 1):
+            bound = pickle.loads(pickle.dumps(vm.__call__, protocol))
+            assert bound.__func__ is VM.__call__
+            assert bound.__self__.module == "pkg" and bound.__self__.versions == vm.versions
+    finally:
+        del VM.__slotnames__  # the cache that pickling an instance leaves on its class
 
 
 def test_wrapped_members_and_local_functions_refuse_clearly(tmp_path):
