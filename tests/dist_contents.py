@@ -9,6 +9,7 @@ default `logger` module and the licence, and no C++ source.
 """
 
 import fnmatch
+import os
 import sys
 import tarfile
 import zipfile
@@ -57,13 +58,13 @@ def wheel_problems(path):
 def main(sdist, wheel, tracked_list):
     with open(tracked_list) as f:
         tracked = {line.rstrip("\n") for line in f if line.strip()}
-    problems = [f"{sdist}: {p}" for p in sdist_problems(sdist, tracked)]
-    problems += [f"{wheel}: {p}" for p in wheel_problems(wheel)]
+    problems = [f"{os.path.basename(sdist)}: {p}" for p in sdist_problems(sdist, tracked)]
+    problems += [f"{os.path.basename(wheel)}: {p}" for p in wheel_problems(wheel)]
     for p in problems:
         print(p, file=sys.stderr)
     if problems:
         return 1
-    print(f"contents: {sdist} and {wheel} hold what they should")
+    print(f"contents: {os.path.basename(sdist)} and {os.path.basename(wheel)} hold what they should")
     return 0
 
 
