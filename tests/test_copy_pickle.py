@@ -165,6 +165,14 @@ def test_errors_while_resolving_propagate(restore_names, monkeypatch):
     monkeypatch.setattr(vm_mod, "Hostile", Hostile(), raising=False)
     monkeypatch.setattr(vm_mod, "Holder", type("Holder", (), {"p": Property(lambda self: 1)}), raising=False)
     getter = VM.current.fget
+    class UnhashableName(str):
+        def __hash__(self):
+            raise LookupError("no hash")
+
+    getter.__module__ = UnhashableName("quorlin.version_manager")
+    with pytest.raises(LookupError, match="no hash"):
+        pickle.dumps(getter)
+    getter.__module__ = vm_mod.__name__
     getter.__qualname__ = "Hostile.clock"
     with pytest.raises(KeyError, match="clock"):
         pickle.dumps(getter)

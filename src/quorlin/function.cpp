@@ -165,11 +165,12 @@ struct Resolved {
 };
 
 int resolve_qualname(Function *f, Resolved &out) noexcept {
-    if (!f->module || !PyUnicode_Check(f->module)) return 0;
-    Ref obj = Ref::steal(PyImport_GetModule(f->module));
+    // Both names held: a str subclass's __hash__ may rebind them while the module is looked up.
+    Ref module_name = Ref::borrow(f->module), qualname = Ref::borrow(f->qualname);
+    if (!module_name || !PyUnicode_Check(module_name.get())) return 0;
+    Ref obj = Ref::steal(PyImport_GetModule(module_name.get()));
     if (!obj) return PyErr_Occurred() ? -1 : 0;
-    Ref dot = Ref::steal(PyUnicode_FromString("."));
-    Ref parts = Ref::steal(dot ? PyUnicode_Split(f->qualname, dot.get(), -1) : nullptr);
+    Ref parts = Ref::steal(PyUnicode_Split(qualname.get(), g.str.dot, -1));
     if (!parts) return -1;
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(parts.get()); i++) {
         Ref name = Ref::borrow(PyList_GET_ITEM(parts.get(), i));
