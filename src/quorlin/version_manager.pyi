@@ -1,5 +1,3 @@
-"""Keep dated versions of a package side by side and hand out the one in force."""
-
 import datetime as _datetime
 import types as _types
 from collections.abc import Callable, Iterable
