@@ -88,6 +88,52 @@ def test_failed_import(tmp_path, pre, logger_src, exc, msg, line, bound, env):
     assert out == dict(type=exc, msg=msg, tb=[[INIT, line]], tb2=[[INIT, line]], left=[], names=IMPORTED[:bound])
 
 
+NOTE_NEEDS = ("quorlin.version_manager needs from it logging(prefix=...), a decorator factory: its decorator "
+              "receives __init__, get_module (a staticmethod) and __call__")
+
+
+@pytest.mark.parametrize("shadow", ["file", "package", "module without a file", "hostile object"])
+def test_a_logger_without_logging_is_named_in_a_note(tmp_path, shadow):
+    # A project's own logger shadows the installed one: the failure stays what it was, and a note says
+    # which logger was found and what this module needs of it.
+    setup = ""
+    if shadow == "file":
+        (tmp_path / "logger.py").write_text("def log(message):\n    print(message)\n")
+    elif shadow == "package":
+        (tmp_path / "logger").mkdir()
+        (tmp_path / "logger" / "__init__.py").write_text("")
+    elif shadow == "module without a file":
+        setup = "import types; sys.modules['logger'] = types.ModuleType('logger')"
+    else:  # no __file__ and no repr: the note cannot be made and the exception goes without one
+        setup = """
+class Hostile:
+    def __getattr__(self, name):
+        raise (KeyError if name == "__file__" else AttributeError)(name)
+    def __repr__(self):
+        raise LookupError("no repr")
+sys.modules["logger"] = Hostile()
+"""
+    out = json.loads(run_python(f"""
+import json, sys, traceback
+{setup}
+try:
+    import quorlin.version_manager
+except ImportError as e:
+    tb = [[f.name, f.lineno] for f in traceback.extract_tb(e.__traceback__) if f.filename == {FILE!r}]
+    print(json.dumps([type(e).__name__, str(e), getattr(e, "__notes__", []), tb, "quorlin.version_manager" in sys.modules]))
+""", env={"PYTHONPATH": str(tmp_path)}).stdout)
+    assert out[0:2] == ["ImportError", "cannot import name logging"]
+    assert out[3:] == [[[INIT, 14]], False]
+    if shadow == "hostile object":
+        assert out[2] == []
+        return
+    [note] = out[2]
+    found = {"file": repr(str(tmp_path / "logger.py")), "package": repr(str(tmp_path / "logger" / "__init__.py")),
+             "module without a file": "<module 'logger'>"}[shadow]
+    assert note.startswith(f"The module 'logger' that was found, {found}, provides no 'logging'. {NOTE_NEEDS}")
+    assert "earlier on sys.path" in note
+
+
 def test_logging_found_in_sys_modules_and_read_afresh(tmp_path):
     src = """import sys
 seen = []

@@ -6,6 +6,8 @@
 #include "traceback.hpp"
 
 #include <cstddef>
+#include <initializer_list>
+#include <utility>
 
 namespace quorlin {
 
@@ -146,6 +148,80 @@ PyObject *get_none(PyObject *, void *) noexcept {
     Py_RETURN_NONE;
 }
 
+// Copies of a function are the function itself, as for Python functions.
+PyObject *function_copy(PyObject *self, PyObject *) noexcept {
+    return Py_NewRef(self);
+}
+
+PyObject *function_deepcopy(PyObject *self, PyObject *) noexcept {
+    return Py_NewRef(self);
+}
+
+// Where the function's qualified name leads in its module, attribute by attribute: `found`, held
+// by `owner` under the name `last`. Leaves them empty when a part is missing (pickle then reports
+// the name that it could not resolve); -1 with the exception set for any other failure.
+struct Resolved {
+    Ref owner, last, found;
+};
+
+int resolve_qualname(Function *f, Resolved &out) noexcept {
+    // Both names held: a str subclass's __hash__ may rebind them while the module is looked up.
+    Ref module_name = Ref::borrow(f->module), qualname = Ref::borrow(f->qualname);
+    if (!module_name || !PyUnicode_Check(module_name.get())) return 0;
+    Ref obj = Ref::steal(PyImport_GetModule(module_name.get()));
+    if (!obj) return PyErr_Occurred() ? -1 : 0;
+    Ref parts = Ref::steal(PyUnicode_Split(qualname.get(), g.str.dot, -1));
+    if (!parts) return -1;
+    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(parts.get()); i++) {
+        Ref name = Ref::borrow(PyList_GET_ITEM(parts.get(), i));
+        Ref next;
+        if (PyObject_GetOptionalAttr(obj.get(), name.get(), next.out()) < 0) return -1;
+        if (!next) return 0;
+        out.owner = std::move(obj);
+        out.last = std::move(name);
+        obj = std::move(next);
+    }
+    out.found = std::move(obj);
+    return 0;
+}
+
+// attrgetter("<last>.<accessor>")(owner) reaches the function through its property.
+PyObject *reduce_through_property(const Resolved &r, const char *accessor) noexcept {
+    Ref path = Ref::steal(PyUnicode_FromFormat("%U.%s", r.last.get(), accessor));
+    if (!path) return nullptr;
+    Ref operator_module = Ref::steal(PyImport_ImportModule("operator"));
+    if (!operator_module) return nullptr;
+    Ref attrgetter = Ref::steal(PyObject_GetAttrString(operator_module.get(), "attrgetter"));
+    if (!attrgetter) return nullptr;
+    Ref getter = Ref::steal(PyObject_CallOneArg(attrgetter.get(), path.get()));
+    return getter ? Py_BuildValue("O(O)", getter.get(), r.owner.get()) : nullptr;
+}
+
+// Pickled by reference, as Python functions are: by the qualified name, which pickle resolves in
+// the module and checks to be this very object (a decorator's wrapper stored in the function's
+// place fails that check). A property's function is not what its qualified name leads to (that
+// is the property), so it is reached through the property instead.
+PyObject *function_reduce(PyObject *self, PyObject *) noexcept {
+    Function *f = as_function(self);
+    Resolved r;
+    if (resolve_qualname(f, r) < 0) return nullptr;
+    if (r.found && PyObject_TypeCheck(r.found.get(), &PyProperty_Type)) {
+        for (const char *accessor : {"fget", "fset", "fdel"}) {
+            Ref value = Ref::steal(PyObject_GetAttrString(r.found.get(), accessor));
+            if (!value) return nullptr;
+            if (value.get() == self) return reduce_through_property(r, accessor);
+        }
+    }
+    return Py_NewRef(f->qualname);
+}
+
+PyMethodDef function_methods[] = {
+    {"__copy__", function_copy, METH_NOARGS, nullptr},
+    {"__deepcopy__", function_deepcopy, METH_O, nullptr},
+    {"__reduce__", function_reduce, METH_NOARGS, nullptr},
+    {nullptr, nullptr, 0, nullptr},
+};
+
 PyGetSetDef function_getset[] = {
     {"__name__", get_text<&Function::name>, set_text<&Function::name>, nullptr, nullptr},
     {"__qualname__", get_text<&Function::qualname>, set_text<&Function::qualname>, nullptr,
@@ -174,6 +250,7 @@ PyType_Slot function_slots[] = {
     {Py_tp_traverse, reinterpret_cast<void *>(function_traverse)},
     {Py_tp_clear, reinterpret_cast<void *>(function_clear)},
     {Py_tp_dealloc, reinterpret_cast<void *>(function_dealloc)},
+    {Py_tp_methods, function_methods},
     {Py_tp_getset, function_getset},
     {Py_tp_members, function_members},
     {0, nullptr},

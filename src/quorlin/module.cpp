@@ -57,8 +57,32 @@ PyObject *create(PyObject *spec, PyModuleDef *) noexcept {
 // ---------------------------------------------------------------------------------------------
 // Imports
 
-// from <module_name> import <names...>, binding each name in the module namespace.
-int import_names(const char *module_name, std::initializer_list<PyObject *> names) noexcept {
+// On the pending exception, a note naming the module that the import found (its file, or else its
+// repr) and what this module needs of it. Should the note fail, the exception stays as it was.
+void add_need_note(PyObject *name, PyObject *module, PyObject *missing, const char *need) noexcept {
+    PyObject *exc = PyErr_GetRaisedException();
+    Ref file, where;
+    if (PyObject_GetOptionalAttr(module, g.str.dunder_file, file.out()) >= 0 && file &&
+        PyUnicode_Check(file.get())) {
+        where = Ref::steal(PyObject_Repr(file.get()));
+    } else {
+        PyErr_Clear(); // no usable __file__: the module's repr says what it is
+        where = Ref::steal(PyObject_Repr(module));
+    }
+    Ref note = Ref::steal(
+        where ? PyUnicode_FromFormat("The module '%U' that was found, %U, provides no '%U'. "
+                                     "quorlin.version_manager needs from it %s",
+                                     name, where.get(), missing, need)
+              : nullptr);
+    Ref added = Ref::steal(note ? PyObject_CallMethod(exc, "add_note", "O", note.get()) : nullptr);
+    if (!added) PyErr_Clear();
+    PyErr_SetRaisedException(exc);
+}
+
+// from <module_name> import <names...>, binding each name in the module namespace. `need`, if
+// given, says what the names are for, in a note on the ImportError for a name that is missing.
+int import_names(const char *module_name, std::initializer_list<PyObject *> names,
+                 const char *need = nullptr) noexcept {
     Ref name = Ref::steal(PyUnicode_FromString(module_name));
     if (!name) return -1;
     // A module already in sys.modules that has every name is used as it is.
@@ -92,6 +116,7 @@ int import_names(const char *module_name, std::initializer_list<PyObject *> name
         }
         if (!value) {
             PyErr_Format(PyExc_ImportError, "cannot import name %S", n);
+            if (need) add_need_note(name.get(), module.get(), n, need);
             return -1;
         }
         if (PyDict_SetItem(g.globals, n, value.get()) < 0) return -1;
@@ -102,7 +127,14 @@ int import_names(const char *module_name, std::initializer_list<PyObject *> name
 int run_imports(int &line) noexcept {
     const Strings &s = g.str;
     line = 14;
-    if (import_names("logger", {s.logging}) < 0) return -1;
+    // A project's own logger.py earlier on sys.path is the usual reason for a missing `logging`.
+    if (import_names("logger", {s.logging},
+                     "logging(prefix=...), a decorator factory: its decorator receives __init__, "
+                     "get_module (a staticmethod) and __call__, and what it returns is stored on "
+                     "VersionManager (returning the argument leaves it unchanged). A module of "
+                     "your own named 'logger' earlier on sys.path hides the one that quorlin "
+                     "installs: rename it, or give it such a factory.") < 0)
+        return -1;
     line = 16;
     if (import_names("datetime", {s.datetime, s.date}) < 0) return -1;
     fast::load_datetime_api();
