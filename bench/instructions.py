@@ -16,8 +16,10 @@ caller could precompute precomputed:
     current, vm()      dt.now(); imp(name="<package>.<version>")
     last, get_module   imp(name="<package>.<version>")
 
-With --wrapped, the module global import_module is a Python function that calls the standard one,
-and the floors call that same function.
+Two cases are counted. "import skipped": the module global import_module is the standard
+function, so a version already loaded is returned without the call. "import made": the global is
+rebound to a Python function that calls the standard one, so the call is made, and the floors call
+that same function. --case picks one.
 """
 
 import argparse
@@ -124,7 +126,9 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("ops", nargs="*", help="operations to count (default: all)")
     parser.add_argument("--layouts", type=int, default=3, help="process layouts per figure (least wins)")
-    parser.add_argument("--wrapped", action="store_true", help="import_module rebound to a Python wrapper")
+    parser.add_argument("--case", choices=["skipped", "made", "both"], default="both",
+                        help="import_module as loaded (skipped), rebound to a Python wrapper (made), or both")
+    parser.add_argument("--wrapped", action="store_true", help=argparse.SUPPRESS)
     parser.add_argument("--child", nargs=2, metavar=("OP", "N"), help=argparse.SUPPRESS)
     args = parser.parse_args()
     if args.child:
@@ -133,18 +137,22 @@ def main():
     if not shutil.which("valgrind"):
         sys.exit("valgrind is not installed")
     wanted = [op for op in OPERATIONS if not args.ops or op[0] in args.ops]
-    floors = {}
-    print(f"instructions per call (callgrind, least of {args.layouts} layouts"
-          f"{', import_module wrapped' if args.wrapped else ''})")
-    print(f"| {'operation':<16} | {'floor':>8} | {'this module':>11} | {'ratio':>6} |")
-    print(f"|{'-' * 18}|{'-' * 9}:|{'-' * 12}:|{'-' * 7}:|")
-    for op, floor in wanted:
-        if floor and floor not in floors:
-            floors[floor] = per_call(floor, args.wrapped, args.layouts)
-        value = per_call(op, args.wrapped, args.layouts)
-        f = floors.get(floor)
-        ratio = f"{value / f:.2f}" if f else "-"
-        print(f"| {op:<16} | {f'{f:,.0f}' if f else '-':>8} | {value:>11,.0f} | {ratio:>6} |", flush=True)
+    cases = {"skipped": [False], "made": [True], "both": [False, True]}[args.case]
+    for wrapped in cases:
+        if wrapped:  # construction does not import: counted once
+            wanted = [op for op in wanted if op[1]]
+        print(f"\ninstructions per call (callgrind, least of {args.layouts} layouts), import "
+              f"{'made: import_module rebound to a Python wrapper' if wrapped else 'skipped: the standard import_module'}")
+        print(f"| {'operation':<16} | {'floor':>8} | {'this module':>11} | {'ratio':>6} |")
+        print(f"|{'-' * 18}|{'-' * 9}:|{'-' * 12}:|{'-' * 7}:|")
+        floors = {}
+        for op, floor in wanted:
+            if floor and floor not in floors:
+                floors[floor] = per_call(floor, wrapped, args.layouts)
+            value = per_call(op, wrapped, args.layouts)
+            f = floors.get(floor)
+            ratio = f"{value / f:.2f}" if f else "-"
+            print(f"| {op:<16} | {f'{f:,.0f}' if f else '-':>8} | {value:>11,.0f} | {ratio:>6} |", flush=True)
 
 
 if __name__ == "__main__":

@@ -27,14 +27,13 @@ Py_ssize_t param_index(PyObject *varnames, PyObject *key) noexcept {
     return -1;
 }
 
-// The common call: every remaining parameter by keyword, in order, with the interned names.
+} // namespace
+
 bool keywords_in_order(PyObject *varnames, Py_ssize_t nargs, PyObject *kwnames) noexcept {
     for (Py_ssize_t k = 0; k < PyTuple_GET_SIZE(kwnames); k++)
         if (PyTuple_GET_ITEM(kwnames, k) != PyTuple_GET_ITEM(varnames, nargs + k)) return false;
     return true;
 }
-
-} // namespace
 
 int bind_arguments(const FunctionSpec &spec, PyObject *varnames, PyObject *defaults,
                    PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames,

@@ -15,6 +15,10 @@ int bind_arguments(const FunctionSpec &spec, PyObject *varnames, PyObject *defau
                    PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames,
                    PyObject **out) noexcept;
 
+// True when the keywords, given with the interned names of `varnames`, name the parameters that
+// follow the `nargs` positional ones, in order (the common call: every remaining one by keyword).
+bool keywords_in_order(PyObject *varnames, Py_ssize_t nargs, PyObject *kwnames) noexcept;
+
 // Raises the TypeError of the exact-str test for `value`; a str subclass gets a note saying why
 // it is refused. Returns -1.
 int raise_str_argument(PyObject *value, const char *param) noexcept;

@@ -9,11 +9,25 @@
 
 #include <cstdint>
 #include <cstring>
+#include <iterator>
+#include <new>
 #include <utility>
 
 namespace quorlin::fast {
 
 namespace {
+
+// What the shortcuts hold lives as long as the process and is never destroyed: releasing its
+// references from a static destructor, after the interpreter has finalised, would touch freed
+// memory.
+template <class T> class Forever {
+  public:
+    Forever() noexcept { new (storage_) T(); }
+    T &get() noexcept { return *std::launder(reinterpret_cast<T *>(storage_)); }
+
+  private:
+    alignas(T) unsigned char storage_[sizeof(T)];
+};
 
 #ifdef QUORLIN_NO_FAST_PATHS
 constexpr bool kEnabled = false;
@@ -27,12 +41,16 @@ constexpr bool kEnabled = true;
 int watcher = -1;
 uint64_t globals_changes = 0;
 uint64_t class_changes = 0;
+uint64_t import_changes = 0;
+PyObject *class_dict = nullptr; // the class namespace, once watched
 
 int on_dict_event(PyDict_WatchEvent, PyObject *dict, PyObject *, PyObject *) noexcept {
     if (dict == g.globals)
         globals_changes++;
-    else
+    else if (dict == class_dict)
         class_changes++;
+    else
+        import_changes++; // the import system's namespaces
     return 0;
 }
 
@@ -89,7 +107,8 @@ struct ClassState {
     OwnProperty props[3];           // by Prop
     Ref get_module, get_module_func;
 };
-ClassState cs;
+Forever<ClassState> class_state;
+ClassState &cs = class_state.get();
 
 // obj.<attr> as an owned reference, None read as nothing.
 int read_attr(PyObject *obj, const char *attr, Ref &out) noexcept {
@@ -158,10 +177,9 @@ bool checked_now() noexcept {
            reinterpret_cast<PyTypeObject *>(cs.cls.get())->tp_version_tag == cs.checked_tag;
 }
 
-// The class holds what it held when last checked; checked again once after any change.
-bool class_intact() noexcept {
+// Checks the class again after a change (see class_intact()).
+[[gnu::noinline]] bool recheck_class() noexcept {
     if (!cs.cls) return false;
-    if (checked_now()) return cs.valid;
     PyObject *exc = PyErr_GetRaisedException(); // a check never disturbs a pending error
     {
         ClassState next;
@@ -174,6 +192,13 @@ bool class_intact() noexcept {
     } // CAUTION: what the previous check held is dropped here, which may run Python code ...
     PyErr_SetRaisedException(exc);
     return cs.valid && checked_now(); // ... so the answer holds only if nothing changed meanwhile
+}
+
+// The class holds what it held when last checked; checked again once after any change.
+bool class_intact() noexcept {
+    if (cs.cls && checked_now()) [[likely]]
+        return cs.valid;
+    return recheck_class();
 }
 
 bool instance_intact(PyObject *self) noexcept {
@@ -193,6 +218,199 @@ bool datetime_api() noexcept {
     return kEnabled && PyDateTimeAPI != nullptr;
 }
 
+// ---------------------------------------------------------------------------------------------
+// 9. The import system as loaded.
+
+// A function of the import system and what makes it behave as it did when recorded (held, so that
+// identity tests never meet a reused address).
+struct ImportFunction {
+    Ref func, code, defaults, kwdefaults;
+    vectorcallfunc vectorcall = nullptr;
+
+    bool unchanged() const noexcept {
+        auto *f = reinterpret_cast<PyFunctionObject *>(func.get());
+        return f->func_code == code.get() && f->func_defaults == defaults.get() &&
+               f->func_kwdefaults == kwdefaults.get() && f->vectorcall == vectorcall;
+    }
+};
+
+// funcs[]: import_module, then the three functions of importlib._bootstrap named below.
+constexpr int kImportModule = 0, kGcdImport = 1, kFunctions = 4;
+constexpr int kBuiltins = 3; // the builtins named below
+constexpr const char *kBootstrapNames[] = {"_gcd_import", "_sanity_check", "_find_and_load"};
+constexpr const char *kBuiltinNames[] = {"getattr", "isinstance", "str"};
+
+struct ImportState {
+    bool recorded = false;
+    Ref importlib, bootstrap, sys, needs_loading, module_spec, builtins_dict;
+    Ref builtins[kBuiltins];
+    ImportFunction funcs[kFunctions];
+    // From the last check:
+    bool valid = false;
+    uint64_t checked_changes = 0;
+    unsigned int spec_tag = 0;
+    Ref modules; // sys.modules
+};
+Forever<ImportState> import_state;
+ImportState &is = import_state.get();
+
+// dict[name] as a new reference (nullptr with or without an exception).
+int item(PyObject *dict, const char *name, Ref &out) noexcept {
+    return PyDict_GetItemStringRef(dict, name, out.out());
+}
+
+bool exact_function(const Ref &obj) noexcept {
+    return obj && Py_IS_TYPE(obj.get(), &PyFunction_Type);
+}
+
+bool exact_module(PyObject *obj) noexcept {
+    return obj && Py_IS_TYPE(obj, &PyModule_Type);
+}
+
+// Reads the recorded namespaces again, filling `next.valid`, `next.modules` and `next.spec_tag`.
+// Runs no Python code. -1 with an exception set only for failures of the interpreter itself.
+int check_import(ImportState &next) noexcept {
+    next.checked_changes = import_changes;
+    PyObject *ns = PyModule_GetDict(is.importlib.get());
+    PyObject *bns = PyModule_GetDict(is.bootstrap.get());
+    Ref value;
+    if (item(ns, "_bootstrap", value) < 0) return -1;
+    if (value.get() != is.bootstrap.get()) return 0;
+    for (int i = 0; i < 3; i++) {
+        if (item(bns, kBootstrapNames[i], value) < 0) return -1;
+        if (value.get() != is.funcs[kGcdImport + i].func.get()) return 0;
+    }
+    if (item(bns, "sys", value) < 0) return -1;
+    if (value.get() != is.sys.get()) return 0;
+    if (item(bns, "_NEEDS_LOADING", value) < 0) return -1;
+    if (value.get() != is.needs_loading.get()) return 0;
+    for (int i = 0; i < kBuiltins; i++) {
+        if (item(bns, kBuiltinNames[i], value) < 0) return -1;
+        if (value) return 0; // a module global would hide the builtin
+        if (item(is.builtins_dict.get(), kBuiltinNames[i], value) < 0) return -1;
+        if (value.get() != is.builtins[i].get()) return 0;
+    }
+    if (item(PyModule_GetDict(is.sys.get()), "modules", next.modules) < 0) return -1;
+    if (next.modules.get() != PyImport_GetModuleDict() || !PyDict_CheckExact(next.modules.get()))
+        return 0;
+    auto *spec = reinterpret_cast<PyTypeObject *>(is.module_spec.get());
+    if (spec->tp_getattro != PyObject_GenericGetAttr) return 0;
+    if (PyObject_GetOptionalAttr(is.module_spec.get(), g.str.initializing, value.out()) < 0)
+        return -1;
+    if (value) return 0; // a class attribute would answer for specs without their own
+    next.spec_tag = PyUnstable_Type_AssignVersionTag(spec) ? spec->tp_version_tag : 0;
+    next.valid = next.spec_tag != 0;
+    return 0;
+}
+
+bool import_checked_now() noexcept {
+    return is.checked_changes == import_changes &&
+           reinterpret_cast<PyTypeObject *>(is.module_spec.get())->tp_version_tag == is.spec_tag;
+}
+
+// The import system holds what it held when recorded; checked again once after any change.
+bool import_intact() noexcept {
+    if (import_checked_now()) return is.valid;
+    PyObject *exc = PyErr_GetRaisedException();
+    {
+        ImportState next; // only the checked fields are used
+        if (check_import(next) < 0) {
+            PyErr_Clear();
+            next.valid = false;
+        }
+        is.valid = next.valid;
+        is.checked_changes = next.checked_changes;
+        is.spec_tag = next.spec_tag;
+        std::swap(is.modules, next.modules);
+    } // CAUTION: the previous sys.modules may be dropped here, which may run Python code ...
+    PyErr_SetRaisedException(exc);
+    return is.valid && import_checked_now(); // ... so the answer holds only if nothing changed
+}
+
+// No tool would see the call: no profile or trace function on this thread, no monitoring event
+// set globally, none set locally on the import system's code.
+bool unobserved(PyThreadState *ts) noexcept {
+    if (ts->c_profilefunc || ts->c_tracefunc) return false;
+    static constexpr uint8_t kEvents[] = {
+        PY_MONITORING_EVENT_PY_START,    PY_MONITORING_EVENT_PY_RESUME,
+        PY_MONITORING_EVENT_PY_RETURN,   PY_MONITORING_EVENT_PY_YIELD,
+        PY_MONITORING_EVENT_CALL,        PY_MONITORING_EVENT_LINE,
+        PY_MONITORING_EVENT_INSTRUCTION, PY_MONITORING_EVENT_JUMP,
+        PY_MONITORING_EVENT_BRANCH,      PY_MONITORING_EVENT_STOP_ITERATION,
+        PY_MONITORING_EVENT_RAISE,       PY_MONITORING_EVENT_EXCEPTION_HANDLED,
+        PY_MONITORING_EVENT_PY_UNWIND,   PY_MONITORING_EVENT_PY_THROW,
+        PY_MONITORING_EVENT_RERAISE,     PY_MONITORING_EVENT_C_RETURN,
+        PY_MONITORING_EVENT_C_RAISE,
+    };
+    constexpr Py_ssize_t n = sizeof kEvents;
+    static uint64_t version = UINT64_MAX; // what `quiet` was computed for
+    static bool quiet = false;
+    uint64_t now = version;
+    PyMonitoringState states[n];
+    if (PyMonitoring_EnterScope(states, &now, kEvents, n) < 0) {
+        PyErr_Clear();
+        return false;
+    }
+    PyMonitoring_ExitScope();
+    if (now != version) { // the states were filled
+        quiet = true;
+        for (const PyMonitoringState &state : states)
+            quiet = quiet && state.active == 0;
+        version = now;
+    }
+    if (!quiet) return false;
+    for (const ImportFunction &f : is.funcs) {
+        const _PyCoMonitoringData *data =
+            reinterpret_cast<PyCodeObject *>(f.code.get())->_co_monitoring;
+        if (!data) continue;
+        for (uint8_t tools : data->local_monitors.tools)
+            if (tools) return false;
+    }
+    return true;
+}
+
+// What a look-up found for a path, until any of the dicts it read changes: sys.modules, the
+// module's namespace, the spec's attribute dict (all watched, counted in import_changes).
+struct FoundModule {
+    Ref path, module, spec;
+    uint64_t changes = 0;
+};
+struct FoundModules {
+    FoundModule entries[4];
+    unsigned int next = 0;
+};
+Forever<FoundModules> found_modules;
+FoundModules &found = found_modules.get();
+
+// The spec's class runs no Python code on attribute reads and is as recorded.
+bool plain_spec(PyObject *spec) noexcept {
+    return spec == Py_None ||
+           (Py_TYPE(spec) == reinterpret_cast<PyTypeObject *>(is.module_spec.get()) &&
+            Py_TYPE(spec)->tp_getattro == PyObject_GenericGetAttr);
+}
+
+// Watches the dicts a look-up of `path` read, so that its answer may be remembered. False when
+// one of them cannot be watched (the answer is then used once).
+bool watch_found(PyObject *module, PyObject *spec) noexcept {
+    if (PyDict_Watch(watcher, PyModule_GetDict(module)) < 0) return false;
+    if (spec == Py_None) return true;
+    Ref attrs = Ref::steal(PyObject_GenericGetDict(spec, nullptr));
+    return attrs && PyDict_CheckExact(attrs.get()) && PyDict_Watch(watcher, attrs.get()) == 0;
+}
+
+// ---------------------------------------------------------------------------------------------
+// 10. Versioned module paths made before.
+
+struct KeptPath {
+    Ref module, version, path;
+};
+struct KeptPaths {
+    KeptPath entries[4];
+    unsigned int next = 0;
+};
+Forever<KeptPaths> kept_paths;
+KeptPaths &kept = kept_paths.get();
+
 } // namespace
 
 int watch_globals(PyObject *globals) noexcept {
@@ -200,6 +418,10 @@ int watch_globals(PyObject *globals) noexcept {
     if (!have_watcher()) return 0;
     if (PyDict_Watch(watcher, globals) < 0) return -1;
     globals_watched = true;
+    // The names read on every call come first, so that their look-ups stop early.
+    PyObject *hot[] = {g.str.import_module, g.str.VersionManager, g.str.datetime, g.str.date};
+    for (size_t i = 0; i < std::size(hot); i++)
+        remembered[i] = {hot[i], nullptr, globals_changes - 1};
     return 0;
 }
 
@@ -217,7 +439,8 @@ void remember_global(PyObject *name, PyObject *value) noexcept {
 int remember_class(PyObject *cls) noexcept {
     ClassState next;
     if (have_watcher()) {
-        if (PyDict_Watch(watcher, reinterpret_cast<PyTypeObject *>(cls)->tp_dict) < 0) return -1;
+        class_dict = reinterpret_cast<PyTypeObject *>(cls)->tp_dict;
+        if (PyDict_Watch(watcher, class_dict) < 0) return -1;
         next.cls = Ref::borrow(cls);
         if (check_class(next) < 0) return -1;
     }
@@ -292,6 +515,123 @@ bool native_sort(PyObject *table) noexcept {
 
 bool tuple_key(PyObject *item) noexcept {
     return kEnabled && PyTuple_CheckExact(item) && PyTuple_GET_SIZE(item) > 1;
+}
+
+int remember_import_system() noexcept {
+    is = ImportState{};
+    if (!kEnabled || !have_watcher()) return 0;
+    Ref name = Ref::steal(PyUnicode_FromString("importlib"));
+    if (!name) return -1;
+    ImportState next;
+    next.importlib = Ref::steal(PyImport_GetModule(name.get()));
+    if (!next.importlib) return PyErr_Occurred() ? -1 : 0;
+    if (!exact_module(next.importlib.get())) return 0;
+    PyObject *ns = PyModule_GetDict(next.importlib.get());
+    Ref func;
+    if (item(ns, "import_module", func) < 0 || item(ns, "_bootstrap", next.bootstrap) < 0)
+        return -1;
+    if (!exact_function(func) || !exact_module(next.bootstrap.get())) return 0;
+    PyObject *bns = PyModule_GetDict(next.bootstrap.get());
+    next.funcs[kImportModule].func = std::move(func);
+    for (int i = 0; i < 3; i++) {
+        if (item(bns, kBootstrapNames[i], next.funcs[kGcdImport + i].func) < 0) return -1;
+        if (!exact_function(next.funcs[kGcdImport + i].func)) return 0;
+    }
+    if (item(bns, "sys", next.sys) < 0 || item(bns, "_NEEDS_LOADING", next.needs_loading) < 0 ||
+        item(bns, "ModuleSpec", next.module_spec) < 0)
+        return -1;
+    if (!exact_module(next.sys.get()) || !next.needs_loading || !next.module_spec ||
+        !PyType_Check(next.module_spec.get()))
+        return 0;
+    auto *f0 = reinterpret_cast<PyFunctionObject *>(next.funcs[kImportModule].func.get());
+    next.builtins_dict = Ref::borrow(f0->func_builtins);
+    for (ImportFunction &f : next.funcs) {
+        auto *fo = reinterpret_cast<PyFunctionObject *>(f.func.get());
+        if (fo->func_builtins != f0->func_builtins ||
+            fo->func_globals != (&f == &next.funcs[kImportModule] ? ns : bns) ||
+            !PyCode_Check(fo->func_code))
+            return 0;
+        f.code = Ref::borrow(fo->func_code);
+        f.defaults = Ref::borrow(fo->func_defaults);
+        f.kwdefaults = Ref::borrow(fo->func_kwdefaults);
+        f.vectorcall = fo->vectorcall;
+    }
+    if (!PyDict_CheckExact(next.builtins_dict.get())) return 0;
+    for (int i = 0; i < kBuiltins; i++)
+        if (item(next.builtins_dict.get(), kBuiltinNames[i], next.builtins[i]) < 0) return -1;
+    PyObject *watched[] = {ns, bns, PyModule_GetDict(next.sys.get()), next.builtins_dict.get(),
+                           reinterpret_cast<PyTypeObject *>(next.module_spec.get())->tp_dict};
+    for (PyObject *dict : watched)
+        if (PyDict_Watch(watcher, dict) < 0) return -1;
+    next.recorded = true;
+    next.checked_changes = import_changes - 1; // checked at the first use
+    std::swap(is, next);
+    return 0;
+}
+
+int loaded_module(PyObject *import_module, PyObject *path, PyObject **module) noexcept {
+    // 1. The standard function, unmodified, on the import system as recorded.
+    if (!is.recorded || import_module != is.funcs[kImportModule].func.get()) return 0;
+    for (const ImportFunction &f : is.funcs)
+        if (!f.unchanged()) return 0;
+    if (!import_intact() || !exact_module(is.importlib.get()) ||
+        !exact_module(is.bootstrap.get()) || !exact_module(is.sys.get()))
+        return 0;
+    // 2. Nobody would see the call, and it would not fail for want of stack.
+    PyThreadState *ts = PyThreadState_Get();
+    if (ts->py_recursion_remaining < 4 || ts->c_recursion_remaining < 4 || !unobserved(ts))
+        return 0;
+    // 3. An absolute name whose module is loaded: sys.modules.get(name), then
+    //    getattr(getattr(module, "__spec__", None), "_initializing", False), as importlib reads
+    //    them, for a module and spec whose classes run no Python code on those reads; or what
+    //    those reads found before, while none of the dicts they read has changed.
+    if (PyUnicode_GET_LENGTH(path) == 0 || PyUnicode_READ_CHAR(path, 0) == '.') return 0;
+    for (const FoundModule &f : found.entries) {
+        if (f.path.get() != path || f.changes != import_changes) continue;
+        if (!exact_module(f.module.get()) || !plain_spec(f.spec.get())) return 0;
+        *module = Py_NewRef(f.module.get());
+        return 1;
+    }
+    uint64_t changes = import_changes;
+    Ref loaded;
+    if (PyDict_GetItemRef(is.modules.get(), path, loaded.out()) < 0) return -1;
+    if (!exact_module(loaded.get())) return 0; // missing, None, or a class of its own
+    Ref spec;
+    int has = PyDict_GetItemRef(PyModule_GetDict(loaded.get()), g.str.dunder_spec, spec.out());
+    if (has <= 0) return has; // without __spec__, the module's __getattr__ would be asked
+    if (!plain_spec(spec.get())) return 0;
+    if (spec.get() != Py_None) {
+        Ref initializing;
+        if (PyObject_GetOptionalAttr(spec.get(), g.str.initializing, initializing.out()) < 0)
+            return -1;
+        if (initializing && initializing.get() != Py_False) return 0;
+    }
+    // Nothing above ran Python code: remember the answer, if its dicts can be watched.
+    FoundModule replaced;
+    if (changes == import_changes) {
+        if (watch_found(loaded.get(), spec.get())) {
+            FoundModule &f = found.entries[found.next++ % 4];
+            replaced = std::move(f);
+            f = {Ref::borrow(path), Ref::borrow(loaded.get()), std::move(spec), changes};
+        } else {
+            PyErr_Clear(); // not remembered: the answer stands all the same
+        }
+    }
+    *module = loaded.release();
+    return 1; // CAUTION: `replaced` is dropped here, which may run Python code
+}
+
+PyObject *reused_path(PyObject *module, PyObject *version) noexcept {
+    if (!kEnabled) return nullptr;
+    for (const KeptPath &k : kept.entries)
+        if (k.module.get() == module && k.version.get() == version) return Py_NewRef(k.path.get());
+    return nullptr;
+}
+
+void keep_path(PyObject *module, PyObject *version, PyObject *path) noexcept {
+    if (!kEnabled) return;
+    // Exact str objects: dropping the one replaced runs no Python code.
+    kept.entries[kept.next++ % 4] = {Ref::borrow(module), Ref::borrow(version), Ref::borrow(path)};
 }
 
 } // namespace quorlin::fast

@@ -35,6 +35,25 @@
 //    changed it. Detected by: every entry checked again at sort time.
 // 8. Sort key on a tuple. Trusts: item[1] of an exact tuple is its own item. Detected by: exact
 //    type and size.
+// 9. A loaded module returned without calling import_module, as the import statement does.
+//    Trusts: import_module(name=path) with the standard library's own function, unmodified, on an
+//    unmodified import system, returns sys.modules[path] when that is a module not being
+//    initialised, running no Python code of its own that anyone could observe.
+//    Invalidated by: the module global rebound; the __code__, __defaults__, __kwdefaults__ or
+//    call entry of import_module, _gcd_import, _sanity_check or _find_and_load replaced; a name
+//    that importlib's code reads on that path rebound (in importlib, importlib._bootstrap, sys or
+//    builtins), sys.modules replaced, ModuleSpec changed; a module's or spec's class changed;
+//    a relative name; a module missing, None or being initialised (read as importlib reads it);
+//    anything that observes calls (sys.setprofile, sys.settrace, sys.monitoring events, global or
+//    local to those functions' code); a recursion depth at which the call would fail.
+//    Detected by: identity and field comparisons at every call; dict watchers on those four
+//    namespaces and on ModuleSpec's, and ModuleSpec's version tag, the system being checked again
+//    once after each change; the thread state's profile and trace functions; the monitoring
+//    state through PyMonitoring_EnterScope and the code objects' local monitors; the thread
+//    state's remaining recursion depth. No watcher ID left: never taken.
+// 10. A Versioned module path made before is used again.
+//    Trusts: exact str objects never change, so the same two objects join to the same path.
+//    Detected by: identity of the package name and the version name (held while remembered).
 //
 // Built with QUORLIN_NO_FAST_PATHS every condition is false, so every member takes the plain path.
 #pragma once
@@ -88,5 +107,19 @@ bool naive_pair(PyObject *now, PyObject *start) noexcept;
 bool native_sort(PyObject *table) noexcept;
 // item[1] is the tuple's own item.
 bool tuple_key(PyObject *item) noexcept;
+
+// Records the import system as loaded (importlib just imported). -1 with an exception set only for
+// failures of the interpreter itself; an import system that does not look standard is recorded as
+// such, and 9 is never taken.
+int remember_import_system() noexcept;
+// 1 with `*module` the module that import_module(name=path) would return (new reference), when
+// `import_module` is the standard function and the call may be skipped; 0: make the call; -1 with
+// an exception set: a look-up it shares with the call raised (as it would have in the call).
+int loaded_module(PyObject *import_module, PyObject *path, PyObject **module) noexcept;
+
+// module + "." + version as made before for these very objects (new reference), or nullptr.
+PyObject *reused_path(PyObject *module, PyObject *version) noexcept;
+// Remembers `path`, just made from `module` and `version`.
+void keep_path(PyObject *module, PyObject *version, PyObject *path) noexcept;
 
 } // namespace quorlin::fast

@@ -36,7 +36,11 @@ PyObject *function_vectorcall(PyObject *self, PyObject *const *args, size_t narg
                               PyObject *kwnames) noexcept {
     Function *f = as_function(self);
     Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
-    if (!kwnames && nargs == f->spec->nparams()) return run_member(*f->spec, args);
+    // Every parameter given, by position or by keyword in order: the arguments are bound already.
+    Py_ssize_t ngiven = nargs + (kwnames ? PyTuple_GET_SIZE(kwnames) : 0);
+    if (ngiven == f->spec->nparams() &&
+        (!kwnames || keywords_in_order(f->varnames, nargs, kwnames)))
+        return run_member(*f->spec, args);
     PyObject *bound[kMaxParams];
     if (bind_arguments(*f->spec, f->varnames, f->defaults, args, nargs, kwnames, bound) < 0) {
         add_traceback(f->spec->trace_name, f->spec->first_line);

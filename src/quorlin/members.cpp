@@ -53,7 +53,7 @@ int write_self(PyObject *self, PyObject *name, fast::Prop prop, const FunctionSp
 }
 
 // The Versioned module path `module + "." + version`, made in one allocation.
-PyObject *versioned_path(PyObject *module, PyObject *version) noexcept {
+PyObject *make_path(PyObject *module, PyObject *version) noexcept {
     Py_ssize_t n1 = PyUnicode_GET_LENGTH(module), n2 = PyUnicode_GET_LENGTH(version);
     Py_UCS4 maxchar = std::max(PyUnicode_MAX_CHAR_VALUE(module), PyUnicode_MAX_CHAR_VALUE(version));
     Ref path = Ref::steal(PyUnicode_New(n1 + 1 + n2, maxchar));
@@ -71,6 +71,24 @@ PyObject *versioned_path(PyObject *module, PyObject *version) noexcept {
         PyUnicode_CopyCharacters(path.get(), n1 + 1, version, 0, n2) < 0)
         return nullptr;
     return path.release();
+}
+
+// The Versioned module path, made once for the same two str objects.
+PyObject *versioned_path(PyObject *module, PyObject *version) noexcept {
+    PyObject *path = fast::reused_path(module, version);
+    if (path) return path;
+    path = make_path(module, version);
+    if (path) fast::keep_path(module, version, path);
+    return path;
+}
+
+// a == b for two exact str objects: equal strings have equal lengths and kinds.
+bool str_equal(PyObject *a, PyObject *b) noexcept {
+    if (a == b) return true;
+    Py_ssize_t n = PyUnicode_GET_LENGTH(a);
+    int kind = PyUnicode_KIND(a);
+    return n == PyUnicode_GET_LENGTH(b) && kind == PyUnicode_KIND(b) &&
+           std::memcmp(PyUnicode_DATA(a), PyUnicode_DATA(b), static_cast<size_t>(n) * kind) == 0;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -248,11 +266,19 @@ PyObject *versions_set_impl(PyObject *const *args, int &line) noexcept {
 // ---------------------------------------------------------------------------------------------
 // Versioned module import
 
+// import_module(name=name), or the loaded module it would return when the call may be skipped.
+PyObject *import(PyObject *import_module, PyObject *name) noexcept {
+    PyObject *module = nullptr;
+    int loaded = fast::loaded_module(import_module, name, &module);
+    if (loaded != 0) return module;
+    return call(import_module, {name}, g.str.kw_name);
+}
+
 PyObject *function_path(PyObject *module, PyObject *current, int &line) noexcept {
     line = 111;
     Ref import_module = Ref::steal(lookup_global(g.str.import_module));
     if (!import_module) return nullptr;
-    Ref core = Ref::steal(call(import_module.get(), {module}, g.str.kw_name));
+    Ref core = Ref::steal(import(import_module.get(), module));
     if (!core) return nullptr;
     line = 112;
     Ref func;
@@ -289,7 +315,7 @@ PyObject *submodule_path(PyObject *module, PyObject *version, int &line) noexcep
     if (!import_module) return nullptr;
     Ref path = Ref::steal(versioned_path(module, version));
     if (!path) return nullptr;
-    return call(import_module.get(), {path.get()}, g.str.kw_name);
+    return import(import_module.get(), path.get());
 }
 
 // Inside the handler of `exc`, a ModuleNotFoundError: if the missing module is the package or the
@@ -343,7 +369,7 @@ PyObject *get_module_impl(PyObject *const *args, int &line) noexcept {
         return nullptr;
     if (current == Py_None) current = g.str.current;
     if (version == Py_None) version = current;
-    bool same = version == current || PyUnicode_Compare(version, current) == 0;
+    bool same = str_equal(version, current);
     PyObject *result =
         same ? function_path(module, current, line) : submodule_path(module, version, line);
     if (result || !PyErr_ExceptionMatches(PyExc_ModuleNotFoundError)) return result;

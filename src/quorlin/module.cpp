@@ -139,7 +139,8 @@ int run_imports(int &line) noexcept {
     if (import_names("datetime", {s.datetime, s.date}) < 0) return -1;
     fast::load_datetime_api();
     line = 17;
-    if (import_names("importlib", {s.import_module}) < 0) return -1;
+    if (import_names("importlib", {s.import_module}) < 0 || fast::remember_import_system() < 0)
+        return -1;
     line = 18;
     return import_names("types", {s.ModuleType});
 }

@@ -42,6 +42,8 @@ inline constexpr const char kSourceFile[] = "src/quorlin/version_manager";
     X(get_module, "get_module")                                                                    \
     X(slot_module, "_VersionManager__module")                                                      \
     X(slot_versions, "_VersionManager__versions")                                                  \
+    X(dunder_spec, "__spec__")                                                                     \
+    X(initializing, "_initializing")                                                               \
     X(hash, "#")                                                                                   \
     X(dot, ".")                                                                                    \
     X(empty, "")

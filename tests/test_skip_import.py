@@ -1,0 +1,278 @@
+"""A loaded version is returned without calling the standard import_module only while nothing could
+tell the difference: each condition broken here makes the module call import_module again, with the
+same result as the call itself gives."""
+
+import importlib
+import importlib._bootstrap as bootstrap
+import sys
+from datetime import datetime
+
+import pytest
+
+from conftest import VM, run_python, vm_mod
+
+
+@pytest.fixture
+def pkg(make_package):
+    name = make_package("skippkg", {"__init__.py": "", "v1.py": "X = 1\n", "v2.py": "X = 2\n"})
+    for v in ("v1", "v2"):
+        importlib.import_module(f"{name}.{v}")
+    return name
+
+
+def results(vm):
+    """Everything that goes through the import: last, current, a call, get_module."""
+    return [vm.last, vm.current, vm(), VM.get_module(module=vm.module, version="v1", current="#")]
+
+
+PAST, FUTURE = datetime(2020, 1, 1), datetime(2999, 1, 1)
+
+
+@pytest.fixture
+def vm(pkg):
+    return VM(pkg, [("v1", PAST), ("v2", FUTURE)])
+
+
+def test_loaded_versions_are_what_the_call_returns(vm):
+    v1, v2 = (importlib.import_module(f"{vm.module}.{v}") for v in ("v1", "v2"))
+    for _ in range(3):
+        assert results(vm) == [v2, v1, v1, v1]
+    assert VM.get_module(module=vm.module, version="v2") is v2
+
+
+def calls_seen(vm, hook_in, hook_out):
+    """What `hook_in` records while `results(vm)` runs, and the results."""
+    hook_in()
+    try:
+        got = results(vm)
+    finally:
+        hook_out()
+    return got
+
+
+def import_module_frames(seen):
+    return [e for e in seen if e == bootstrap_code("import_module")]
+
+
+def bootstrap_code(name):
+    return importlib.import_module.__code__ if name == "import_module" else getattr(bootstrap, name).__code__
+
+
+# --- observers: each sees the import_module call ----------------------------------------------
+
+def test_profiler_sees_the_call(vm):
+    seen = []
+    want = results(vm)
+    got = calls_seen(vm, lambda: sys.setprofile(lambda f, e, a: e == "call" and seen.append(f.f_code)),
+                     lambda: sys.setprofile(None))
+    assert got == want and len(import_module_frames(seen)) == 4
+
+
+def test_tracer_sees_the_call(vm):
+    seen = []
+    want = results(vm)
+
+    def tracer(frame, event, arg):
+        if event == "call":
+            seen.append(frame.f_code)
+        return None
+
+    got = calls_seen(vm, lambda: sys.settrace(tracer), lambda: sys.settrace(None))
+    assert got == want and len(import_module_frames(seen)) == 4
+
+
+@pytest.mark.parametrize("local", [False, True])
+def test_monitoring_tool_sees_the_call(vm, local):
+    mon, tool = sys.monitoring, 4
+    seen = []
+    want = results(vm)
+    mon.use_tool_id(tool, "quorlin-test")
+    try:
+        mon.register_callback(tool, mon.events.PY_START, lambda code, offset: seen.append(code))
+        if local:  # events on importlib's own code only
+            mon.set_local_events(tool, importlib.import_module.__code__, mon.events.PY_START)
+        else:
+            mon.set_events(tool, mon.events.PY_START)
+        got = results(vm)
+    finally:
+        mon.set_events(tool, 0)
+        mon.set_local_events(tool, importlib.import_module.__code__, 0)
+        mon.register_callback(tool, mon.events.PY_START, None)
+        mon.free_tool_id(tool)
+    assert got == want and len(import_module_frames(seen)) == 4
+
+
+def test_cprofile_sees_the_call(vm):
+    import cProfile
+    import pstats
+    want = results(vm)
+    prof = cProfile.Profile()
+    got = prof.runcall(results, vm)
+    stats = pstats.Stats(prof).stats
+    calls = [v[1] for (file, line, func), v in stats.items() if func == "import_module"]
+    assert got == want and calls == [4]
+
+
+# --- the import system changed: the call is made and its answer given -------------------------
+
+def test_patched_importlib_internals(vm, monkeypatch):
+    seen = []
+    original = bootstrap._find_and_load
+    monkeypatch.setattr(bootstrap, "_find_and_load", lambda name, imp: seen.append(name) or original(name, imp))
+    want = [importlib.import_module(n) for n in (f"{vm.module}.v2", f"{vm.module}.v1", f"{vm.module}.v1", f"{vm.module}.v1")]
+    seen.clear()
+    assert results(vm) == want and len(seen) == 4
+
+
+def test_builtin_shadowed_in_importlib(vm, monkeypatch):
+    seen = []
+    monkeypatch.setattr(bootstrap, "getattr", lambda *a: seen.append(a[1]) or getattr(*a), raising=False)
+    results(vm)
+    assert seen.count("__spec__") == 4
+
+
+def test_replaced_sys_modules(vm, monkeypatch):
+    other = type(sys)(f"{vm.module}.v2")
+    modules = dict(sys.modules)
+    modules[f"{vm.module}.v2"] = other
+    monkeypatch.setattr(sys, "modules", modules)
+    assert vm.last is other  # what sys.modules.get() finds, as the call reads it
+
+
+def test_none_in_sys_modules(vm, monkeypatch):
+    monkeypatch.setitem(sys.modules, f"{vm.module}.v2", None)
+    with pytest.raises(ModuleNotFoundError, match=f'Module "{vm.module}.v2" not found') as info:
+        vm.last
+    assert "None in sys.modules" in str(info.value.__cause__)
+
+
+def test_module_being_initialised(vm, monkeypatch):
+    mon, tool = sys.monitoring, 4
+    seen = []
+    spec = sys.modules[f"{vm.module}.v2"].__spec__
+    monkeypatch.setattr(spec, "_initializing", True, raising=False)
+    mon.use_tool_id(tool, "quorlin-test")
+    try:  # the call takes and releases the module's lock, which only the call does
+        mon.register_callback(tool, mon.events.PY_START, lambda code, offset: seen.append(code.co_name))
+        mon.set_local_events(tool, bootstrap._lock_unlock_module.__code__, mon.events.PY_START)
+        got = vm.last
+    finally:
+        mon.set_local_events(tool, bootstrap._lock_unlock_module.__code__, 0)
+        mon.register_callback(tool, mon.events.PY_START, None)
+        mon.free_tool_id(tool)
+    assert got is sys.modules[f"{vm.module}.v2"] and seen == ["_lock_unlock_module"]
+
+
+def test_relative_name(pkg):
+    vm = VM("." + pkg, [("v1", PAST)])
+    with pytest.raises(TypeError, match="the 'package' argument is required to perform a relative import"):
+        vm.last
+
+
+def test_missing_module_is_imported(make_package):
+    name = make_package("skipfresh", {"__init__.py": "", "v1.py": "X = 1\n"})
+    vm = VM(name, [("v1", PAST)])
+    assert f"{name}.v1" not in sys.modules
+    assert vm.last is sys.modules[f"{name}.v1"]
+
+
+def test_rebound_global_and_its_restoration(vm, monkeypatch):
+    seen = []
+    want = results(vm)
+    monkeypatch.setattr(vm_mod, "import_module", lambda *, name: seen.append(name) or importlib.import_module(name))
+    assert results(vm) == want and len(seen) == 4
+    monkeypatch.undo()
+    assert results(vm) == want and len(seen) == 4
+
+
+def test_replaced_code_runs(vm):
+    """A replaced __code__ is what runs: here it returns another module."""
+    other = type(sys)("other")
+    original = importlib.import_module.__code__
+    namespace = {}
+    exec("def import_module(name, package=None):\n    return _bootstrap.sys.modules['skip-other']\n", namespace)
+    sys.modules["skip-other"] = other
+    importlib.import_module.__code__ = namespace["import_module"].__code__
+    try:
+        assert vm.last is other
+    finally:
+        importlib.import_module.__code__ = original
+        del sys.modules["skip-other"]
+    assert vm.last is sys.modules[f"{vm.module}.v2"]
+
+
+def test_changed_defaults(vm):
+    original = bootstrap._gcd_import.__defaults__
+    bootstrap._gcd_import.__defaults__ = (None, 0)  # equal values, another object: still called
+    try:
+        assert vm.last is sys.modules[f"{vm.module}.v2"]
+    finally:
+        bootstrap._gcd_import.__defaults__ = original
+
+
+def test_near_the_recursion_limit():
+    """At every depth near the limit, the same outcome as the call (forced by a C-level profiler,
+    which adds no Python frame)."""
+    proc = run_python("""
+        import cProfile, importlib, os, sys, tempfile
+        from datetime import datetime
+        root = tempfile.mkdtemp()
+        os.mkdir(os.path.join(root, "rp"))
+        for f in ("__init__.py", "v1.py"):
+            open(os.path.join(root, "rp", f), "w").close()
+        sys.path.insert(0, root)
+        importlib.import_module("rp.v1")
+        import quorlin.version_manager as m
+        vm = m.VersionManager("rp", [("v1", datetime(2020, 1, 1))])
+
+        def at_depth(n):
+            if n:
+                return at_depth(n - 1)
+            return type(vm.last).__name__
+
+        def outcome(n):
+            try:
+                return at_depth(n)
+            except RecursionError:
+                return "RecursionError"
+
+        def outcomes():
+            sys.setrecursionlimit(40)
+            try:
+                return [outcome(n) for n in range(20, 40)]
+            finally:
+                sys.setrecursionlimit(1000)
+
+        plain = outcomes()
+        prof = cProfile.Profile()
+        prof.enable()
+        profiled = outcomes()
+        prof.disable()
+        assert plain == profiled and set(plain) == {"module", "RecursionError"}, (plain, profiled)
+        print("same")
+    """)
+    assert proc.stdout.startswith("same")
+
+
+def test_audit_hooks_see_the_same_events():
+    proc = run_python("""
+        import importlib, sys, tempfile, os
+        from datetime import datetime
+        root = tempfile.mkdtemp()
+        os.mkdir(os.path.join(root, "ap"))
+        for f in ("__init__.py", "v1.py"):
+            open(os.path.join(root, "ap", f), "w").close()
+        sys.path.insert(0, root)
+        importlib.import_module("ap.v1")
+        import quorlin.version_manager as m
+        vm = m.VersionManager("ap", [("v1", datetime(2020, 1, 1))])
+        events = []
+        sys.addaudithook(lambda event, args: events.append(event))
+        skipped = (vm.last, list(events))
+        events.clear()
+        m.import_module = lambda *, name: importlib.import_module(name)
+        called = (vm.last, list(events))
+        assert skipped == called, (skipped, called)
+        print("same", skipped[1])
+    """)
+    assert proc.stdout.startswith("same")
