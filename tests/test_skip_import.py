@@ -5,6 +5,7 @@ same result as the call itself gives."""
 import importlib
 import importlib._bootstrap as bootstrap
 import sys
+import textwrap
 from datetime import datetime
 
 import pytest
@@ -139,6 +140,41 @@ def test_replaced_sys_modules(vm, monkeypatch):
     assert vm.last is other  # what sys.modules.get() finds, as the call reads it
 
 
+@pytest.mark.parametrize("change", ["replace", "delete", "spec", "initializing", "class"])
+def test_what_was_found_is_read_again_after_a_change(vm, monkeypatch, change):
+    path = f"{vm.module}.v2"
+    found = sys.modules[path]
+    for _ in range(3):
+        assert vm.last is found  # remembered by now
+    other = type(sys)(path)
+    if change == "replace":
+        monkeypatch.setitem(sys.modules, path, other)
+        assert vm.last is other
+    elif change == "delete":  # imported afresh, as the call does
+        monkeypatch.delitem(sys.modules, path)
+        assert vm.last is sys.modules[path] is not found
+    elif change == "spec":  # a spec whose reads could run code: the call reads it
+        class Spec:
+            @property
+            def _initializing(self):
+                seen.append(1)
+                return False
+        seen = []
+        monkeypatch.setattr(found, "__spec__", Spec())
+        assert vm.last is found and seen == [1]
+    elif change == "initializing":
+        monkeypatch.setattr(found.__spec__, "_initializing", 0, raising=False)  # falsy, not False
+        assert vm.last is found
+    else:
+        class Module(type(sys)):
+            def __getattribute__(self, name):
+                seen.append(name)
+                return super().__getattribute__(name)
+        seen = []
+        monkeypatch.setattr(found, "__class__", Module)
+        assert vm.last is found and "__spec__" in seen
+
+
 def test_none_in_sys_modules(vm, monkeypatch):
     monkeypatch.setitem(sys.modules, f"{vm.module}.v2", None)
     with pytest.raises(ModuleNotFoundError, match=f'Module "{vm.module}.v2" not found') as info:
@@ -210,20 +246,26 @@ def test_changed_defaults(vm):
         bootstrap._gcd_import.__defaults__ = original
 
 
+# A fresh interpreter's preamble: package `lp` with its version v1 imported, and `vm` for it.
+LOADED = """
+import importlib, os, sys, tempfile
+from datetime import datetime
+root = tempfile.mkdtemp()
+os.mkdir(os.path.join(root, "lp"))
+for f in ("__init__.py", "v1.py"):
+    open(os.path.join(root, "lp", f), "w").close()
+sys.path.insert(0, root)
+importlib.import_module("lp.v1")
+import quorlin.version_manager as m
+vm = m.VersionManager("lp", [("v1", datetime(2020, 1, 1))])
+"""
+
+
 def test_near_the_recursion_limit():
     """At every depth near the limit, the same outcome as the call (forced by a C-level profiler,
     which adds no Python frame)."""
-    proc = run_python("""
-        import cProfile, importlib, os, sys, tempfile
-        from datetime import datetime
-        root = tempfile.mkdtemp()
-        os.mkdir(os.path.join(root, "rp"))
-        for f in ("__init__.py", "v1.py"):
-            open(os.path.join(root, "rp", f), "w").close()
-        sys.path.insert(0, root)
-        importlib.import_module("rp.v1")
-        import quorlin.version_manager as m
-        vm = m.VersionManager("rp", [("v1", datetime(2020, 1, 1))])
+    proc = run_python(LOADED + textwrap.dedent("""
+        import cProfile
 
         def at_depth(n):
             if n:
@@ -250,22 +292,12 @@ def test_near_the_recursion_limit():
         prof.disable()
         assert plain == profiled and set(plain) == {"module", "RecursionError"}, (plain, profiled)
         print("same")
-    """)
+    """))
     assert proc.stdout.startswith("same")
 
 
 def test_audit_hooks_see_the_same_events():
-    proc = run_python("""
-        import importlib, sys, tempfile, os
-        from datetime import datetime
-        root = tempfile.mkdtemp()
-        os.mkdir(os.path.join(root, "ap"))
-        for f in ("__init__.py", "v1.py"):
-            open(os.path.join(root, "ap", f), "w").close()
-        sys.path.insert(0, root)
-        importlib.import_module("ap.v1")
-        import quorlin.version_manager as m
-        vm = m.VersionManager("ap", [("v1", datetime(2020, 1, 1))])
+    proc = run_python(LOADED + textwrap.dedent("""
         events = []
         sys.addaudithook(lambda event, args: events.append(event))
         skipped = (vm.last, list(events))
@@ -274,5 +306,5 @@ def test_audit_hooks_see_the_same_events():
         called = (vm.last, list(events))
         assert skipped == called, (skipped, called)
         print("same", skipped[1])
-    """)
+    """))
     assert proc.stdout.startswith("same")

@@ -293,6 +293,7 @@ int check_import(ImportState &next) noexcept {
     if (item(PyModule_GetDict(is.sys.get()), "modules", next.modules) < 0) return -1;
     if (next.modules.get() != PyImport_GetModuleDict() || !PyDict_CheckExact(next.modules.get()))
         return 0;
+    if (PyDict_Watch(watcher, next.modules.get()) < 0) return -1; // what look-ups found there
     auto *spec = reinterpret_cast<PyTypeObject *>(is.module_spec.get());
     if (spec->tp_getattro != PyObject_GenericGetAttr) return 0;
     if (PyObject_GetOptionalAttr(is.module_spec.get(), g.str.initializing, value.out()) < 0)
@@ -369,8 +370,9 @@ bool unobserved(PyThreadState *ts) noexcept {
     return true;
 }
 
-// What a look-up found for a path, until any of the dicts it read changes: sys.modules, the
-// module's namespace, the spec's attribute dict (all watched, counted in import_changes).
+// What a look-up found for a path, until any of the dicts it read changes: sys.modules (watched
+// when checked), the module's namespace, the spec's attribute dict (watched when remembered), all
+// counted in import_changes.
 struct FoundModule {
     Ref path, module, spec;
     uint64_t changes = 0;
