@@ -79,9 +79,8 @@ int for_each_item(PyObject *seq, int &line, int iter_line, const Visit &visit) n
     if (PyList_CheckExact(seq) || PyTuple_CheckExact(seq)) {
         bool is_list = PyList_CheckExact(seq);
         for (Py_ssize_t i = 0; i < Py_SIZE(seq); i++) {
-            Ref item = Ref::steal(is_list ? PyList_GetItemRef(seq, i)
-                                          : Py_NewRef(PyTuple_GET_ITEM(seq, i)));
-            if (!item) return -1;
+            // The size is read again at every step, and the item held before anything runs.
+            Ref item = Ref::borrow(is_list ? PyList_GET_ITEM(seq, i) : PyTuple_GET_ITEM(seq, i));
             int rc = visit(item.get());
             if (rc != 0) return rc;
             line = iter_line;

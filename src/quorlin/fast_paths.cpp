@@ -498,10 +498,6 @@ bool naive_datetime(PyObject *value) noexcept {
            !reinterpret_cast<PyDateTime_DateTime *>(value)->hastzinfo;
 }
 
-bool naive_pair(PyObject *now, PyObject *start) noexcept {
-    return naive_datetime(now) && naive_datetime(start);
-}
-
 bool native_sort(PyObject *table) noexcept {
     if (!kEnabled || !PyCFunction_Check(g.sorted) || PyCFunction_GET_SELF(g.sorted) != g.builtins ||
         std::strcmp(reinterpret_cast<PyCFunctionObject *>(g.sorted)->m_ml->ml_name, "sorted") != 0)

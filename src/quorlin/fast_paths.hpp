@@ -100,8 +100,6 @@ bool native_dates(PyObject *date, PyObject *datetime) noexcept;
 PyObject *midnight(PyObject *date) noexcept;
 // `value` is an exact datetime without tzinfo.
 bool naive_datetime(PyObject *value) noexcept;
-// `now` > `start` computed natively: both naive datetimes.
-bool naive_pair(PyObject *now, PyObject *start) noexcept;
 // Every entry of the exact list `table` is an exact pair with a naive datetime start, and the
 // captured `sorted` is the builtin, so the native stable sort gives what sorted() would.
 bool native_sort(PyObject *table) noexcept;
