@@ -371,8 +371,8 @@ bool unobserved(PyThreadState *ts) noexcept {
 }
 
 // What a look-up found for a path, until any of the dicts it read changes: sys.modules (watched
-// when checked), the module's namespace, the spec's attribute dict (watched when remembered), all
-// counted in import_changes.
+// when checked), the module's namespace, the ModuleSpec's attribute dict (watched when remembered),
+// all counted in import_changes.
 struct FoundModule {
     Ref path, module, spec;
     uint64_t changes = 0;
@@ -384,7 +384,7 @@ struct FoundModules {
 Forever<FoundModules> found_modules;
 FoundModules &found = found_modules.get();
 
-// The spec's class runs no Python code on attribute reads and is as recorded.
+// The module spec's class runs no Python code on attribute reads and is as recorded.
 bool plain_spec(PyObject *spec) noexcept {
     return spec == Py_None ||
            (Py_TYPE(spec) == reinterpret_cast<PyTypeObject *>(is.module_spec.get()) &&
