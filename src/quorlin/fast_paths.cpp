@@ -309,9 +309,8 @@ bool import_checked_now() noexcept {
            reinterpret_cast<PyTypeObject *>(is.module_spec.get())->tp_version_tag == is.spec_tag;
 }
 
-// The import system holds what it held when recorded; checked again once after any change.
-bool import_intact() noexcept {
-    if (import_checked_now()) return is.valid;
+// Checks the import system again after a change (see import_intact()).
+[[gnu::noinline]] bool recheck_import() noexcept {
     PyObject *exc = PyErr_GetRaisedException();
     {
         ImportState next; // only the checked fields are used
@@ -326,6 +325,13 @@ bool import_intact() noexcept {
     } // CAUTION: the previous sys.modules may be dropped here, which may run Python code ...
     PyErr_SetRaisedException(exc);
     return is.valid && import_checked_now(); // ... so the answer holds only if nothing changed
+}
+
+// The import system holds what it held when recorded; checked again once after any change.
+bool import_intact() noexcept {
+    if (import_checked_now()) [[likely]]
+        return is.valid;
+    return recheck_import();
 }
 
 // No tool would see the call: no profile or trace function on this thread, no monitoring event
@@ -477,10 +483,42 @@ bool own_get_module(PyObject *cls) noexcept {
                cs.get_module_func.get();
 }
 
+// 11. datetime.now's method definition, when the class's `now` is a classmethod with the fast
+// calling convention. Its function is read at every call: clock-freezing tools swap it.
+PyMethodDef *datetime_now = nullptr;
+
 void load_datetime_api() noexcept {
     if (PyDateTimeAPI) return;
     PyDateTime_IMPORT;
-    if (!PyDateTimeAPI) PyErr_Clear();
+    if (!PyDateTimeAPI) {
+        PyErr_Clear();
+        return;
+    }
+    Ref dict = Ref::steal(PyType_GetDict(PyDateTimeAPI->DateTimeType));
+    Ref now;
+    if (!dict || PyDict_GetItemStringRef(dict.get(), "now", now.out()) < 0) {
+        PyErr_Clear();
+        return;
+    }
+    if (!now || !Py_IS_TYPE(now.get(), &PyClassMethodDescr_Type)) return;
+    PyMethodDef *def = reinterpret_cast<PyMethodDescrObject *>(now.get())->d_method;
+    constexpr int kFlags = METH_FASTCALL | METH_KEYWORDS | METH_CLASS;
+    if ((def->ml_flags & (kFlags | METH_VARARGS | METH_NOARGS | METH_O | METH_METHOD)) == kFlags)
+        datetime_now = def;
+}
+
+PyObject *native_now(PyObject *clock, bool &taken) noexcept {
+    taken = datetime_api() && datetime_now &&
+            clock == reinterpret_cast<PyObject *>(PyDateTimeAPI->DateTimeType) &&
+            (PyDateTimeAPI->DateTimeType->tp_flags & Py_TPFLAGS_IMMUTABLETYPE);
+    if (!taken) return nullptr;
+    // What calling the bound classmethod runs, recursion check included.
+    if (Py_EnterRecursiveCall(" while calling a Python object")) return nullptr;
+    auto meth = reinterpret_cast<PyCFunctionFastWithKeywords>(
+        reinterpret_cast<void (*)()>(datetime_now->ml_meth));
+    PyObject *now = meth(clock, nullptr, 0, nullptr);
+    Py_LeaveRecursiveCall();
+    return now;
 }
 
 PyObject *midnight(PyObject *date) noexcept {

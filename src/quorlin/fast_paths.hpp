@@ -51,6 +51,11 @@
 //    once after each change; the thread state's profile and trace functions; the monitoring
 //    state through PyMonitoring_EnterScope and the code objects' local monitors; the thread
 //    state's remaining recursion depth. No watcher ID left: never taken.
+// 11. The clock read without looking `now` up: the standard datetime class's own classmethod.
+//    Trusts: the module global datetime is the datetime C API's class, an immutable type, so
+//    datetime.now is its own classmethod, whose C function a call of the bound method would run.
+//    Detected by: identity with the C API's type; the method's calling convention checked when
+//    recorded.
 // 10. A Versioned module path made before is used again.
 //    Trusts: exact str objects never change, so the same two objects join to the same path.
 //    Detected by: identity of the package name and the version name (held while remembered).
@@ -93,6 +98,10 @@ bool own_get_module(PyObject *cls) noexcept;
 // Loads the datetime C API, which 5 to 7 need, if the interpreter's own datetime module is
 // importable; never fails (without it those shortcuts are not taken).
 void load_datetime_api() noexcept;
+
+// datetime.now() (new reference), or nullptr without an exception when `clock` is not the
+// standard class and now() must be looked up.
+PyObject *native_now(PyObject *clock, bool &taken) noexcept;
 
 // date and datetime are the interpreter's own classes.
 bool native_dates(PyObject *date, PyObject *datetime) noexcept;

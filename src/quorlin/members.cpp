@@ -405,9 +405,13 @@ PyObject *current_impl(PyObject *const *args, int &line) noexcept {
     line = 155;
     Ref clock = Ref::steal(lookup_global(g.str.datetime));
     if (!clock) return nullptr;
-    PyObject *clock_arg[] = {clock.get()};
-    Ref now = Ref::steal(PyObject_VectorcallMethod(
-        g.str.now, clock_arg, size_t{1} | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
+    bool native = false;
+    Ref now = Ref::steal(fast::native_now(clock.get(), native));
+    if (!native) {
+        PyObject *clock_arg[] = {clock.get()};
+        now = Ref::steal(PyObject_VectorcallMethod(
+            g.str.now, clock_arg, size_t{1} | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
+    }
     if (!now) return nullptr;
     line = 156;
     Ref table = Ref::steal(read_versions(self));
@@ -446,10 +450,21 @@ PyObject *current_impl(PyObject *const *args, int &line) noexcept {
 
 PyObject *last_impl(PyObject *const *args, int &line) noexcept {
     PyObject *self = args[0];
+    // The table as the class's own getter reads it, an exact list whose first entry is an exact
+    // pair: its two reads, the length and the unpacking run no Python code and give this.
+    PyObject *table = fast::own_slot_value(self, fast::Slot::versions);
+    if (table && PyList_CheckExact(table) && PyList_GET_SIZE(table) > 0) {
+        PyObject *entry = PyList_GET_ITEM(table, 0);
+        if (PyTuple_CheckExact(entry) && PyTuple_GET_SIZE(entry) == 2) {
+            line = 182;
+            Ref held = Ref::borrow(entry);
+            return delegate(self, PyTuple_GET_ITEM(entry, 0));
+        }
+    }
     line = 177;
-    Ref table = Ref::steal(read_versions(self));
-    if (!table) return nullptr;
-    Py_ssize_t n = PyObject_Length(table.get());
+    Ref versions = Ref::steal(read_versions(self));
+    if (!versions) return nullptr;
+    Py_ssize_t n = PyObject_Length(versions.get());
     if (n < 0) return nullptr;
     if (n == 0) {
         line = 178;
@@ -459,14 +474,14 @@ PyObject *last_impl(PyObject *const *args, int &line) noexcept {
                             {"Module \"", module.get(), "\" last version not found"});
     }
     line = 180;
-    table = Ref::steal(read_versions(self));
-    if (!table) return nullptr;
+    versions = Ref::steal(read_versions(self));
+    if (!versions) return nullptr;
     Ref entry;
-    if (PyList_CheckExact(table.get())) {
-        entry = Ref::steal(PyList_GetItemRef(table.get(), 0));
+    if (PyList_CheckExact(versions.get())) {
+        entry = Ref::steal(PyList_GetItemRef(versions.get(), 0));
     } else {
         Ref zero = Ref::steal(PyLong_FromLong(0));
-        entry = Ref::steal(zero ? PyObject_GetItem(table.get(), zero.get()) : nullptr);
+        entry = Ref::steal(zero ? PyObject_GetItem(versions.get(), zero.get()) : nullptr);
     }
     if (!entry) return nullptr;
     line = 181;
