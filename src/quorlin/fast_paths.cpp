@@ -502,9 +502,10 @@ void load_datetime_api() noexcept {
     }
     if (!now || !Py_IS_TYPE(now.get(), &PyClassMethodDescr_Type)) return;
     PyMethodDef *def = reinterpret_cast<PyMethodDescrObject *>(now.get())->d_method;
-    constexpr int kFlags = METH_FASTCALL | METH_KEYWORDS | METH_CLASS;
-    if ((def->ml_flags & (kFlags | METH_VARARGS | METH_NOARGS | METH_O | METH_METHOD)) == kFlags)
-        datetime_now = def;
+    constexpr auto kFlags = static_cast<unsigned>(METH_FASTCALL | METH_KEYWORDS | METH_CLASS);
+    constexpr auto kOthers =
+        static_cast<unsigned>(METH_VARARGS | METH_NOARGS | METH_O | METH_METHOD);
+    if ((static_cast<unsigned>(def->ml_flags) & (kFlags | kOthers)) == kFlags) datetime_now = def;
 }
 
 PyObject *native_now(PyObject *clock, bool &taken) noexcept {

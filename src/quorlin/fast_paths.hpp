@@ -50,15 +50,23 @@
 //    namespaces and on ModuleSpec's, and ModuleSpec's version tag, the system being checked again
 //    once after each change; the thread state's profile and trace functions; the monitoring
 //    state through PyMonitoring_EnterScope and the code objects' local monitors; the thread
-//    state's remaining recursion depth. No watcher ID left: never taken.
-// 11. The clock read without looking `now` up: the standard datetime class's own classmethod.
-//    Trusts: the module global datetime is the datetime C API's class, an immutable type, so
-//    datetime.now is its own classmethod, whose C function a call of the bound method would run.
-//    Detected by: identity with the C API's type; the method's calling convention checked when
-//    recorded.
+//    state's remaining recursion depth. No watcher ID left: never taken. What a look-up found is
+//    remembered until sys.modules, the module's namespace or its spec's attributes change (all
+//    three watched).
 // 10. A Versioned module path made before is used again.
 //    Trusts: exact str objects never change, so the same two objects join to the same path.
 //    Detected by: identity of the package name and the version name (held while remembered).
+// 11. The clock read without looking `now` up: the standard datetime class's own classmethod.
+//    Trusts: the module global datetime is the datetime C API's class, an immutable type, so
+//    datetime.now is its own classmethod, whose C function a call of the bound method would run
+//    (with the same recursion check).
+//    Invalidated by: rebinding datetime (a subclass, a stand-in). Detected by: identity with the
+//    C API's type; the method's calling convention checked when recorded, its function read at
+//    every call (clock-freezing tools swap it).
+// 12. last on an intact instance takes the first pair of its table at once.
+//    Trusts: 3 for versions; the table an exact list whose first entry is an exact pair: the two
+//    reads of self.versions, the length and the unpacking run no Python code, so they give this.
+//    Detected by: 3, then exact types and size.
 //
 // Built with QUORLIN_NO_FAST_PATHS every condition is false, so every member takes the plain path.
 #pragma once
