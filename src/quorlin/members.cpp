@@ -172,16 +172,6 @@ uint64_t naive_key(PyObject *dt) noexcept {
     return (k << 20U) | (uint64_t{d[7]} << 16U) | (uint64_t{d[8]} << 8U) | d[9];
 }
 
-// The field bytes of a naive datetime (year to microsecond, most significant first) as one
-// number: comparing two of them compares the datetimes.
-unsigned __int128 naive_order(PyObject *dt) noexcept {
-    const unsigned char *d = reinterpret_cast<PyDateTime_DateTime *>(dt)->data;
-    uint64_t high = 0;
-    std::memcpy(&high, d, sizeof high);
-    return (static_cast<unsigned __int128>(__builtin_bswap64(high)) << 16U) |
-           (static_cast<unsigned>(d[8]) << 8U) | d[9];
-}
-
 // Sorts `table` (exact list of exact pairs whose starts are all naive datetimes) newest first,
 // keeping equal starts in order: what the built-in `sorted` does with the key and reverse=True,
 // since comparing naive datetimes runs no Python code.
@@ -420,12 +410,12 @@ PyObject *current_impl(PyObject *const *args, int &line) noexcept {
     // A pair as the setter stores it, with a naive start, against the naive clock: compared by
     // fields, running no Python code. The walk holds `entry`, which holds both items.
     bool naive_now = fast::naive_datetime(now.get());
-    unsigned __int128 now_order = naive_now ? naive_order(now.get()) : 0;
+    uint64_t now_key = naive_now ? naive_key(now.get()) : 0;
     int rc = for_each_item(table.get(), line, 157, [&](PyObject *entry) noexcept -> int {
         line = 158;
         if (naive_now && PyTuple_CheckExact(entry) && PyTuple_GET_SIZE(entry) == 2 &&
             fast::naive_datetime(PyTuple_GET_ITEM(entry, 1))) {
-            if (now_order <= naive_order(PyTuple_GET_ITEM(entry, 1))) return 0;
+            if (now_key <= naive_key(PyTuple_GET_ITEM(entry, 1))) return 0;
             line = 160;
             result = delegate(self, PyTuple_GET_ITEM(entry, 0));
             return result ? 1 : -1;
