@@ -63,6 +63,15 @@ bool have_watcher() noexcept {
     return watcher >= 0;
 }
 
+// Runs `check` (0, or -1 with an exception set when the interpreter itself failed) with any
+// pending exception parked: a check never disturbs one, and a failure only means the shortcut is
+// not taken.
+template <class Check> void parked(const Check &check) noexcept {
+    PyObject *exc = PyErr_GetRaisedException();
+    if (check() < 0) PyErr_Clear();
+    PyErr_SetRaisedException(exc);
+}
+
 // ---------------------------------------------------------------------------------------------
 // 1. Remembered module globals. The pointers are borrowed from the namespace, which keeps them
 // alive for as long as it stays unchanged.
@@ -180,17 +189,14 @@ bool checked_now() noexcept {
 // Checks the class again after a change (see class_intact()).
 [[gnu::noinline]] bool recheck_class() noexcept {
     if (!cs.cls) return false;
-    PyObject *exc = PyErr_GetRaisedException(); // a check never disturbs a pending error
-    {
+    parked([] {
         ClassState next;
         next.cls = Ref::borrow(cs.cls.get());
-        if (check_class(next) < 0) {
-            PyErr_Clear();
-            next.valid = false;
-        }
+        int rc = check_class(next);
+        next.valid = next.valid && rc == 0;
         std::swap(cs, next);
-    } // CAUTION: what the previous check held is dropped here, which may run Python code ...
-    PyErr_SetRaisedException(exc);
+        return rc;
+    }); // CAUTION: what the previous check held was dropped, which may run Python code ...
     return cs.valid && checked_now(); // ... so the answer holds only if nothing changed meanwhile
 }
 
@@ -311,19 +317,15 @@ bool import_checked_now() noexcept {
 
 // Checks the import system again after a change (see import_intact()).
 [[gnu::noinline]] bool recheck_import() noexcept {
-    PyObject *exc = PyErr_GetRaisedException();
-    {
+    parked([] {
         ImportState next; // only the checked fields are used
-        if (check_import(next) < 0) {
-            PyErr_Clear();
-            next.valid = false;
-        }
-        is.valid = next.valid;
+        int rc = check_import(next);
+        is.valid = next.valid && rc == 0;
         is.checked_changes = next.checked_changes;
         is.spec_tag = next.spec_tag;
         std::swap(is.modules, next.modules);
-    } // CAUTION: the previous sys.modules may be dropped here, which may run Python code ...
-    PyErr_SetRaisedException(exc);
+        return rc;
+    }); // CAUTION: the previous sys.modules may have been dropped, which may run Python code ...
     return is.valid && import_checked_now(); // ... so the answer holds only if nothing changed
 }
 
