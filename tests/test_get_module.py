@@ -76,6 +76,25 @@ def test_function_path_and_submodule_path(pkg, args, kwargs, want):
     assert VM.get_module(pkg, *args, **kwargs) is sys.modules[f"{pkg}.{want}"]
 
 
+def test_each_call_binds_its_own_keywords(pkg):
+    """Call sites naming the parameters in order and out of order, repeated and interleaved, and
+    keywords that fail: every call binds what it was given."""
+    v1, v2 = (VM.get_module(pkg, v) for v in ("v1", "v2"))
+    calls = [
+        (lambda: VM.get_module(module=pkg, version="v1", current="#"), v1),
+        (lambda: VM.get_module(version="v2", module=pkg, current="#"), v2),
+        (lambda: VM.get_module(current="v2", version="v1", module=pkg), v1),
+        (lambda: VM.get_module(pkg, current="#", version="v2"), v2),
+        (lambda: VM.get_module(**{"module": pkg, "version": "v1", "current": "#"}), v1),
+        (lambda: VM.get_module(**{"module": pkg, "current": "#", "version": "v2"}), v2),
+    ]
+    for _ in range(3):
+        for c, want in calls:
+            assert c() is want
+        with pytest.raises(TypeError, match="unexpected keyword argument 'currant'"):
+            VM.get_module(module=pkg, version="v1", currant="#")
+
+
 @pytest.mark.parametrize("args, kwargs, name", [
     (("p",), {}, "p"), (("p", "v1"), {}, "p.v1"), (("p", ""), {}, "p."), (("p", "x", "x"), {}, "p"),
     (("p", "", ""), {}, "p"), (("p", None, "#"), {}, "p"), ((), {"module": "a.b", "version": "c.d"}, "a.b.c.d")])

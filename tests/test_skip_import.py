@@ -6,6 +6,7 @@ import importlib
 import importlib._bootstrap as bootstrap
 import sys
 import textwrap
+import threading
 from datetime import datetime
 
 import pytest
@@ -98,6 +99,25 @@ def test_monitoring_tool_sees_the_call(vm, local):
     finally:
         mon.set_events(tool, 0)
         mon.set_local_events(tool, importlib.import_module.__code__, 0)
+        mon.register_callback(tool, mon.events.PY_START, None)
+        mon.free_tool_id(tool)
+    assert got == want and len(import_module_frames(seen)) == 4
+
+
+def test_monitoring_started_by_another_thread(vm):
+    """Events set from another thread, while this one waits, reach this one's calls."""
+    mon, tool = sys.monitoring, 4
+    seen = []
+    want = results(vm)
+    mon.use_tool_id(tool, "quorlin-test")
+    mon.register_callback(tool, mon.events.PY_START, lambda code, offset: seen.append(code))
+    thread = threading.Thread(target=mon.set_events, args=(tool, mon.events.PY_START))
+    try:
+        thread.start()
+        thread.join()
+        got = results(vm)
+    finally:
+        mon.set_events(tool, 0)
         mon.register_callback(tool, mon.events.PY_START, None)
         mon.free_tool_id(tool)
     assert got == want and len(import_module_frames(seen)) == 4
@@ -221,31 +241,6 @@ def test_rebound_global_and_its_restoration(vm, monkeypatch):
     assert results(vm) == want and len(seen) == 4
 
 
-def test_replaced_code_runs(vm):
-    """A replaced __code__ is what runs: here it returns another module."""
-    other = type(sys)("other")
-    original = importlib.import_module.__code__
-    namespace = {}
-    exec("def import_module(name, package=None):\n    return _bootstrap.sys.modules['skip-other']\n", namespace)
-    sys.modules["skip-other"] = other
-    importlib.import_module.__code__ = namespace["import_module"].__code__
-    try:
-        assert vm.last is other
-    finally:
-        importlib.import_module.__code__ = original
-        del sys.modules["skip-other"]
-    assert vm.last is sys.modules[f"{vm.module}.v2"]
-
-
-def test_changed_defaults(vm):
-    original = bootstrap._gcd_import.__defaults__
-    bootstrap._gcd_import.__defaults__ = (None, 0)  # equal values, another object: still called
-    try:
-        assert vm.last is sys.modules[f"{vm.module}.v2"]
-    finally:
-        bootstrap._gcd_import.__defaults__ = original
-
-
 # A fresh interpreter's preamble: package `lp` with its version v1 imported, and `vm` for it.
 LOADED = """
 import importlib, os, sys, tempfile
@@ -259,6 +254,42 @@ importlib.import_module("lp.v1")
 import quorlin.version_manager as m
 vm = m.VersionManager("lp", [("v1", datetime(2020, 1, 1))])
 """
+
+
+@pytest.mark.parametrize("func, body", [
+    ("import_module", "return _bootstrap.sys.modules['skip-other']"),
+    ("_gcd_import", "return sys.modules['skip-other']"),
+    ("_sanity_check", "raise ValueError('replaced')"),
+    ("_find_and_load", "return sys.modules['skip-other']"),
+])
+def test_replaced_code_runs(func, body):
+    """A function of the import path given new code: the new code runs, and after the restoration
+    the answer is the module again; new defaults of equal value change no answer. Each in a fresh
+    interpreter, since the interpreter marks a modified function for good."""
+    proc = run_python(LOADED + textwrap.dedent(f"""
+        import importlib._bootstrap as b
+        f = importlib.import_module if {func!r} == "import_module" else getattr(b, {func!r})
+        loaded = sys.modules["lp.v1"]
+        for _ in range(3):
+            assert vm.last is loaded
+        other = sys.modules["skip-other"] = type(sys)("other")
+        ns = {{}}
+        exec("def g(name, *args, **kwargs):\\n    " + {body!r}, ns)
+        original = f.__code__
+        f.__code__ = ns["g"].__code__
+        try:
+            got = vm.last
+        except ValueError as e:
+            got = e
+        f.__code__ = original
+        assert got is other or str(got) == "replaced", got
+        assert vm.last is loaded
+        f.__defaults__ = f.__defaults__ and tuple(f.__defaults__)
+        f.__kwdefaults__ = f.__kwdefaults__ and dict(f.__kwdefaults__)
+        assert vm.last is loaded
+        print("same")
+    """))
+    assert proc.stdout.startswith("same")
 
 
 def test_near_the_recursion_limit():

@@ -227,17 +227,13 @@ bool datetime_api() noexcept {
 // ---------------------------------------------------------------------------------------------
 // 9. The import system as loaded.
 
-// A function of the import system and what makes it behave as it did when recorded (held, so that
-// identity tests never meet a reused address).
+// A function of the import system, held so that identity tests never meet a reused address, and
+// its version: the interpreter gives a function a nonzero version when it is made and sets it to
+// zero for good when its __code__, __defaults__, __kwdefaults__ or call entry is replaced. Its own
+// specialised calls trust the version the same way.
 struct ImportFunction {
-    Ref func, code, defaults, kwdefaults;
-    vectorcallfunc vectorcall = nullptr;
-
-    bool unchanged() const noexcept {
-        auto *f = reinterpret_cast<PyFunctionObject *>(func.get());
-        return f->func_code == code.get() && f->func_defaults == defaults.get() &&
-               f->func_kwdefaults == kwdefaults.get() && f->vectorcall == vectorcall;
-    }
+    Ref func, code;
+    uint32_t version = 0;
 };
 
 // funcs[]: import_module, then the three functions of importlib._bootstrap named below.
@@ -257,6 +253,15 @@ struct ImportState {
     unsigned int spec_tag = 0;
     Ref modules; // sys.modules
 };
+
+// What every skipped call reads, side by side (borrowed from ImportState, which holds them).
+struct HotImport {
+    PyFunctionObject *funcs[kFunctions] = {};
+    uint32_t versions[kFunctions] = {};
+    PyCodeObject *codes[kFunctions] = {};
+    PyObject *bootstrap = nullptr, *sys = nullptr; // read by attribute on the way
+};
+HotImport hot;
 Forever<ImportState> import_state;
 ImportState &is = import_state.get();
 
@@ -336,10 +341,9 @@ bool import_intact() noexcept {
     return recheck_import();
 }
 
-// No tool would see the call: no profile or trace function on this thread, no monitoring event
-// set globally, none set locally on the import system's code.
-bool unobserved(PyThreadState *ts) noexcept {
-    if (ts->c_profilefunc || ts->c_tracefunc) return false;
+// Every global monitoring event is off at instrumentation version `now`, read through the public
+// monitoring scope (which fills the states only when given a version other than the current).
+[[gnu::noinline]] bool quiet_at(uint64_t now) noexcept {
     static constexpr uint8_t kEvents[] = {
         PY_MONITORING_EVENT_PY_START,    PY_MONITORING_EVENT_PY_RESUME,
         PY_MONITORING_EVENT_PY_RETURN,   PY_MONITORING_EVENT_PY_YIELD,
@@ -352,30 +356,66 @@ bool unobserved(PyThreadState *ts) noexcept {
         PY_MONITORING_EVENT_C_RAISE,
     };
     constexpr Py_ssize_t n = sizeof kEvents;
-    static uint64_t version = UINT64_MAX; // what `quiet` was computed for
-    static bool quiet = false;
-    uint64_t now = version;
     PyMonitoringState states[n];
-    if (PyMonitoring_EnterScope(states, &now, kEvents, n) < 0) {
+    uint64_t version = UINT64_MAX; // never a version: the states are filled
+    if (PyMonitoring_EnterScope(states, &version, kEvents, n) < 0) {
         PyErr_Clear();
         return false;
     }
     PyMonitoring_ExitScope();
-    if (now != version) { // the states were filled
-        quiet = true;
-        for (const PyMonitoringState &state : states)
-            quiet = quiet && state.active == 0;
-        version = now;
+    if (version != now) return false;
+    for (const PyMonitoringState &state : states)
+        if (state.active) return false;
+    return true;
+}
+
+// No tool would see the call: no profile or trace function on this thread, no monitoring event
+// set globally, none set locally on the import system's code. Global events are read again only
+// when the interpreter's instrumentation version moves; a thread that runs carries that version in
+// the high bits of its eval_breaker, which is what the interpreter itself compares before running
+// code that may need instrumenting.
+bool unobserved(PyThreadState *ts) noexcept {
+    if (ts->c_profilefunc || ts->c_tracefunc) return false;
+    constexpr uintptr_t kEventBits = 0xFF; // the low bits are flags, not the version
+    static uint64_t quiet_version = UINT64_MAX;
+    uint64_t now = __atomic_load_n(&ts->eval_breaker, __ATOMIC_RELAXED) & ~kEventBits;
+    if (now != quiet_version) {
+        if (!quiet_at(now)) return false;
+        quiet_version = now;
     }
-    if (!quiet) return false;
-    for (const ImportFunction &f : is.funcs) {
-        const _PyCoMonitoringData *data =
-            reinterpret_cast<PyCodeObject *>(f.code.get())->_co_monitoring;
-        if (!data) continue;
-        for (uint8_t tools : data->local_monitors.tools)
+    // Local events live in the code's monitoring data, which most code never has.
+    bool any_data = false;
+    for (PyCodeObject *code : hot.codes)
+        any_data |= code->_co_monitoring != nullptr;
+    if (!any_data) [[likely]]
+        return true;
+    for (PyCodeObject *code : hot.codes) {
+        if (!code->_co_monitoring) continue;
+        for (uint8_t tools : code->_co_monitoring->local_monitors.tools)
             if (tools) return false;
     }
     return true;
+}
+
+// What holds of the call itself, whatever it is asked for: the standard function, unmodified, on
+// the import system as recorded; nobody would see the call; it would not fail for want of stack.
+bool call_skippable() noexcept {
+    if (!is.recorded) return false;
+    for (int i = 0; i < kFunctions; i++)
+        if (hot.funcs[i]->func_version != hot.versions[i]) return false;
+    if (!import_intact() || !Py_IS_TYPE(hot.bootstrap, &PyModule_Type) ||
+        !Py_IS_TYPE(hot.sys, &PyModule_Type))
+        return false;
+    PyThreadState *ts = PyThreadState_Get();
+    return ts->py_recursion_remaining >= 4 && ts->c_recursion_remaining >= 4 && unobserved(ts);
+}
+
+// The import_module that get_module reads now is the standard function, remembered from the module
+// namespace at the current globals_changes.
+bool standard_global() noexcept {
+    const Remembered *r = globals_watched ? entry_for(g.str.import_module) : nullptr;
+    return r && r->name == g.str.import_module && r->changes == globals_changes &&
+           r->value == is.funcs[kImportModule].func.get();
 }
 
 // What a look-up found for a path, until any of the dicts it read changes: sys.modules (watched
@@ -384,6 +424,10 @@ bool unobserved(PyThreadState *ts) noexcept {
 struct FoundModule {
     Ref path, module, spec;
     uint64_t changes = 0;
+    // The get_module call that asked for the path, when the import_module it read was the one
+    // remembered from the module namespace at globals_changes `globals` (see known_submodule()).
+    Ref package, version, current;
+    uint64_t globals = 0;
 };
 struct FoundModules {
     FoundModule entries[4];
@@ -485,6 +529,17 @@ bool own_get_module(PyObject *cls) noexcept {
                cs.get_module_func.get();
 }
 
+PyObject *own_delegation(PyObject *self, PyObject *cls) noexcept {
+    if (cls != cs.cls.get() || !instance_intact(self) || !cs.get_module ||
+        reinterpret_cast<StaticMethodLayout *>(cs.get_module.get())->callable !=
+            cs.get_module_func.get())
+        return nullptr;
+    const OwnProperty &p = own(Prop::module);
+    if (reinterpret_cast<PropertyLayout *>(p.prop.get())->get != p.get.get()) return nullptr;
+    PyObject *module = slot_value(self, Slot::module);
+    return module && PyUnicode_CheckExact(module) ? module : nullptr;
+}
+
 // 11. datetime.now's method definition, when the class's `now` is a classmethod with the fast
 // calling convention. Its function is read at every call: clock-freezing tools swap it.
 PyMethodDef *datetime_now = nullptr;
@@ -558,6 +613,7 @@ bool tuple_key(PyObject *item) noexcept {
 
 int remember_import_system() noexcept {
     is = ImportState{};
+    hot = HotImport{};
     if (!kEnabled || !have_watcher()) return 0;
     Ref name = Ref::steal(PyUnicode_FromString("importlib"));
     if (!name) return -1;
@@ -590,10 +646,9 @@ int remember_import_system() noexcept {
             fo->func_globals != (&f == &next.funcs[kImportModule] ? ns : bns) ||
             !PyCode_Check(fo->func_code))
             return 0;
+        if (fo->func_version == 0 || fo->func_closure) return 0;
         f.code = Ref::borrow(fo->func_code);
-        f.defaults = Ref::borrow(fo->func_defaults);
-        f.kwdefaults = Ref::borrow(fo->func_kwdefaults);
-        f.vectorcall = fo->vectorcall;
+        f.version = fo->func_version;
     }
     if (!PyDict_CheckExact(next.builtins_dict.get())) return 0;
     for (int i = 0; i < kBuiltins; i++)
@@ -605,25 +660,23 @@ int remember_import_system() noexcept {
     next.recorded = true;
     next.checked_changes = import_changes - 1; // checked at the first use
     std::swap(is, next);
+    for (int i = 0; i < kFunctions; i++) {
+        hot.funcs[i] = reinterpret_cast<PyFunctionObject *>(is.funcs[i].func.get());
+        hot.versions[i] = is.funcs[i].version;
+        hot.codes[i] = reinterpret_cast<PyCodeObject *>(is.funcs[i].code.get());
+    }
+    hot.bootstrap = is.bootstrap.get();
+    hot.sys = is.sys.get();
     return 0;
 }
 
-int loaded_module(PyObject *import_module, PyObject *path, PyObject **module) noexcept {
-    // 1. The standard function, unmodified, on the import system as recorded.
-    if (!is.recorded || import_module != is.funcs[kImportModule].func.get()) return 0;
-    for (const ImportFunction &f : is.funcs)
-        if (!f.unchanged()) return 0;
-    if (!import_intact() || !exact_module(is.importlib.get()) ||
-        !exact_module(is.bootstrap.get()) || !exact_module(is.sys.get()))
-        return 0;
-    // 2. Nobody would see the call, and it would not fail for want of stack.
-    PyThreadState *ts = PyThreadState_Get();
-    if (ts->py_recursion_remaining < 4 || ts->c_recursion_remaining < 4 || !unobserved(ts))
-        return 0;
-    // 3. An absolute name whose module is loaded: sys.modules.get(name), then
-    //    getattr(getattr(module, "__spec__", None), "_initializing", False), as importlib reads
-    //    them, for a module and spec whose classes run no Python code on those reads; or what
-    //    those reads found before, while none of the dicts they read has changed.
+int loaded_module(PyObject *import_module, PyObject *path, PyObject **module,
+                  const Call *call) noexcept {
+    if (import_module != is.funcs[kImportModule].func.get() || !call_skippable()) return 0;
+    // An absolute name whose module is loaded: sys.modules.get(name), then
+    // getattr(getattr(module, "__spec__", None), "_initializing", False), as importlib reads them,
+    // for a module and spec whose classes run no Python code on those reads; or what those reads
+    // found before, while none of the dicts they read has changed.
     if (PyUnicode_GET_LENGTH(path) == 0 || PyUnicode_READ_CHAR(path, 0) == '.') return 0;
     for (const FoundModule &f : found.entries) {
         if (f.path.get() != path || f.changes != import_changes) continue;
@@ -650,14 +703,35 @@ int loaded_module(PyObject *import_module, PyObject *path, PyObject **module) no
     if (changes == import_changes) {
         if (watch_found(loaded.get(), spec.get())) {
             FoundModule &f = found.entries[found.next++ % 4];
-            replaced = std::move(f);
-            f = {Ref::borrow(path), Ref::borrow(loaded.get()), std::move(spec), changes};
+            std::swap(replaced, f); // f is left empty
+            f.path = Ref::borrow(path);
+            f.module = Ref::borrow(loaded.get());
+            f.spec = std::move(spec);
+            f.changes = changes;
+            if (call && standard_global()) {
+                f.package = Ref::borrow(call->package);
+                f.version = Ref::borrow(call->version);
+                f.current = Ref::borrow(call->current);
+                f.globals = globals_changes;
+            }
         } else {
             PyErr_Clear(); // not remembered: the answer stands all the same
         }
     }
     *module = loaded.release();
     return 1; // CAUTION: `replaced` is dropped here, which may run Python code
+}
+
+PyObject *known_submodule(PyObject *package, PyObject *version, PyObject *current) noexcept {
+    for (const FoundModule &f : found.entries) {
+        if (f.package.get() != package || f.version.get() != version || f.current.get() != current)
+            continue;
+        if (f.changes != import_changes || f.globals != globals_changes || !call_skippable() ||
+            !exact_module(f.module.get()) || !plain_spec(f.spec.get()))
+            return nullptr;
+        return Py_NewRef(f.module.get());
+    }
+    return nullptr;
 }
 
 PyObject *reused_path(PyObject *module, PyObject *version) noexcept {
@@ -671,6 +745,15 @@ void keep_path(PyObject *module, PyObject *version, PyObject *path) noexcept {
     if (!kEnabled) return;
     // Exact str objects: dropping the one replaced runs no Python code.
     kept.entries[kept.next++ % 4] = {Ref::borrow(module), Ref::borrow(version), Ref::borrow(path)};
+}
+
+bool same_keywords(PyObject *seen, PyObject *kwnames) noexcept {
+    return kEnabled && seen == kwnames;
+}
+
+void keep_keywords(PyObject *&seen, PyObject *kwnames) noexcept {
+    // A tuple of str: dropping the one replaced runs no Python code.
+    if (kEnabled) Py_XSETREF(seen, Py_NewRef(kwnames));
 }
 
 } // namespace quorlin::fast

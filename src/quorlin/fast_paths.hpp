@@ -46,13 +46,18 @@
 //    a relative name; a module missing, None or being initialised (read as importlib reads it);
 //    anything that observes calls (sys.setprofile, sys.settrace, sys.monitoring events, global or
 //    local to those functions' code); a recursion depth at which the call would fail.
-//    Detected by: identity and field comparisons at every call; dict watchers on those four
-//    namespaces and on ModuleSpec's, and ModuleSpec's version tag, the system being checked again
-//    once after each change; the thread state's profile and trace functions; the monitoring
-//    state through PyMonitoring_EnterScope and the code objects' local monitors; the thread
-//    state's remaining recursion depth. No watcher ID left: never taken. What a look-up found is
+//    Detected by: identity of the global; each function's version, which the interpreter zeroes
+//    for good when any of those four is replaced (its own specialised calls trust it the same
+//    way); dict watchers on those four namespaces and on ModuleSpec's, and ModuleSpec's version
+//    tag, the system being checked again once after each change; type identity of the modules
+//    and specs read by attribute; the thread state's profile and trace functions; the global
+//    monitoring events, read again whenever the instrumentation version that the running thread
+//    carries in its eval_breaker moves; the code objects' local monitors; the thread state's
+//    remaining recursion depth. No watcher ID left: never taken. What a look-up found is
 //    remembered until sys.modules, the module's namespace or its spec's attributes change (all
-//    three watched).
+//    three watched). A get_module call with the very argument objects of one answered that way,
+//    with the module namespace unchanged since (so import_module is still the function read
+//    then), gets the same answer while the conditions of the call hold.
 // 10. A Versioned module path made before is used again.
 //    Trusts: exact str objects never change, so the same two objects join to the same path.
 //    Detected by: identity of the package name and the version name (held while remembered).
@@ -67,6 +72,9 @@
 //    Trusts: 3 for versions; the table an exact list whose first entry is an exact pair: the two
 //    reads of self.versions, the length and the unpacking run no Python code, so they give this.
 //    Detected by: 3, then exact types and size.
+// 13. Keyword names found before to name every parameter in order: binding is skipped.
+//    Trusts: a tuple never changes, and its length fixes how many arguments came by position.
+//    Detected by: identity with the tuple held since it was found in order (per function).
 //
 // Built with QUORLIN_NO_FAST_PATHS every condition is false, so every member takes the plain path.
 #pragma once
@@ -102,6 +110,9 @@ PyObject *own_slot_value(PyObject *self, Slot slot) noexcept;
 bool own_setter(PyObject *self, Prop prop) noexcept;
 // `cls.get_module` would be the class's own static method's function.
 bool own_get_module(PyObject *cls) noexcept;
+// Both 3 for self.module and 4 for `cls`, checked at once: the exact str (borrowed) that
+// self.module would read, or nullptr when either would not hold or the slot holds something else.
+PyObject *own_delegation(PyObject *self, PyObject *cls) noexcept;
 
 // Loads the datetime C API, which 5 to 7 need, if the interpreter's own datetime module is
 // importable; never fails (without it those shortcuts are not taken).
@@ -127,14 +138,31 @@ bool tuple_key(PyObject *item) noexcept;
 // failures of the interpreter itself; an import system that does not look standard is recorded as
 // such, and 9 is never taken.
 int remember_import_system() noexcept;
+// The arguments of a get_module call that imports a submodule (exact str objects, or None for
+// `current`).
+struct Call {
+    PyObject *package, *version, *current;
+};
+
 // 1 with `*module` the module that import_module(name=path) would return (new reference), when
 // `import_module` is the standard function and the call may be skipped; 0: make the call; -1 with
 // an exception set: a look-up it shares with the call raised (as it would have in the call).
-int loaded_module(PyObject *import_module, PyObject *path, PyObject **module) noexcept;
+// `call`, when given, is the get_module call that made `path` and read `import_module` just now.
+int loaded_module(PyObject *import_module, PyObject *path, PyObject **module,
+                  const Call *call = nullptr) noexcept;
+
+// The module (new reference) that get_module(package, version, current) gave through 1 last time
+// for these very objects, when that call would give it again now; else nullptr, no exception.
+PyObject *known_submodule(PyObject *package, PyObject *version, PyObject *current) noexcept;
 
 // module + "." + version as made before for these very objects (new reference), or nullptr.
 PyObject *reused_path(PyObject *module, PyObject *version) noexcept;
 // Remembers `path`, just made from `module` and `version`.
 void keep_path(PyObject *module, PyObject *version, PyObject *path) noexcept;
+
+// `kwnames` is the tuple `seen` (kept by keep_keywords() for one function).
+bool same_keywords(PyObject *seen, PyObject *kwnames) noexcept;
+// Holds `kwnames`, just found in order, in `seen` (an owned reference or NULL).
+void keep_keywords(PyObject *&seen, PyObject *kwnames) noexcept;
 
 } // namespace quorlin::fast

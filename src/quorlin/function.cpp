@@ -2,6 +2,7 @@
 #include "function.hpp"
 
 #include "binding.hpp"
+#include "fast_paths.hpp"
 #include "state.hpp"
 #include "traceback.hpp"
 
@@ -26,10 +27,29 @@ struct Function {
     PyObject *code;
     PyObject *varnames; // interned parameter names, matched by identity first when binding
     PyObject *dict;
+    PyObject *in_order; // the keyword names last found to name the parameters in order, or NULL
 };
 
 Function *as_function(PyObject *self) {
     return reinterpret_cast<Function *>(self);
+}
+
+// The keyword names name the parameters after the first `nargs` in order, all of them.
+bool in_order(Function *f, Py_ssize_t nargs, PyObject *kwnames) noexcept {
+    if (fast::same_keywords(f->in_order, kwnames)) return true;
+    if (!keywords_in_order(f->varnames, nargs, kwnames)) return false;
+    fast::keep_keywords(f->in_order, kwnames);
+    return true;
+}
+
+[[gnu::noinline]] PyObject *bind_and_run(Function *f, PyObject *const *args, Py_ssize_t nargs,
+                                         PyObject *kwnames) noexcept {
+    PyObject *bound[kMaxParams];
+    if (bind_arguments(*f->spec, f->varnames, f->defaults, args, nargs, kwnames, bound) < 0) {
+        add_traceback(f->spec->trace_name, f->spec->first_line);
+        return nullptr;
+    }
+    return run_member(*f->spec, bound);
 }
 
 PyObject *function_vectorcall(PyObject *self, PyObject *const *args, size_t nargsf,
@@ -38,15 +58,9 @@ PyObject *function_vectorcall(PyObject *self, PyObject *const *args, size_t narg
     Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
     // Every parameter given, by position or by keyword in order: the arguments are bound already.
     Py_ssize_t ngiven = nargs + (kwnames ? PyTuple_GET_SIZE(kwnames) : 0);
-    if (ngiven == f->spec->nparams() &&
-        (!kwnames || keywords_in_order(f->varnames, nargs, kwnames)))
+    if (ngiven == f->spec->nparams() && (!kwnames || in_order(f, nargs, kwnames)))
         return run_member(*f->spec, args);
-    PyObject *bound[kMaxParams];
-    if (bind_arguments(*f->spec, f->varnames, f->defaults, args, nargs, kwnames, bound) < 0) {
-        add_traceback(f->spec->trace_name, f->spec->first_line);
-        return nullptr;
-    }
-    return run_member(*f->spec, bound);
+    return bind_and_run(f, args, nargs, kwnames);
 }
 
 // Reached with a keyword dict only where the interpreter has not vetted the keys (for example
@@ -87,9 +101,9 @@ PyObject *function_repr(PyObject *self) noexcept {
 
 // Every reference a function object owns.
 constexpr PyObject *Function::*kOwned[] = {
-    &Function::name,     &Function::qualname,    &Function::doc,     &Function::module,
-    &Function::defaults, &Function::annotations, &Function::globals, &Function::code,
-    &Function::varnames, &Function::dict,
+    &Function::name,     &Function::qualname,    &Function::doc,      &Function::module,
+    &Function::defaults, &Function::annotations, &Function::globals,  &Function::code,
+    &Function::varnames, &Function::dict,        &Function::in_order,
 };
 
 int function_traverse(PyObject *self, visitproc visit, void *arg) noexcept {

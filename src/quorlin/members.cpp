@@ -259,9 +259,11 @@ PyObject *versions_set_impl(PyObject *const *args, int &line) noexcept {
 // Versioned module import
 
 // import_module(name=name), or the loaded module it would return when the call may be skipped.
-PyObject *import(PyObject *import_module, PyObject *name) noexcept {
+// `asked`: the get_module call that made `name`, if it did.
+PyObject *import(PyObject *import_module, PyObject *name,
+                 const fast::Call *asked = nullptr) noexcept {
     PyObject *module = nullptr;
-    int loaded = fast::loaded_module(import_module, name, &module);
+    int loaded = fast::loaded_module(import_module, name, &module, asked);
     if (loaded != 0) return module;
     return call(import_module, {name}, g.str.kw_name);
 }
@@ -301,13 +303,13 @@ PyObject *function_path(PyObject *module, PyObject *current, int &line) noexcept
     return result.release();
 }
 
-PyObject *submodule_path(PyObject *module, PyObject *version, int &line) noexcept {
+PyObject *submodule_path(const fast::Call &asked, int &line) noexcept {
     line = 121;
     Ref import_module = Ref::steal(lookup_global(g.str.import_module));
     if (!import_module) return nullptr;
-    Ref path = Ref::steal(versioned_path(module, version));
+    Ref path = Ref::steal(versioned_path(asked.package, asked.version));
     if (!path) return nullptr;
-    return import(import_module.get(), path.get());
+    return import(import_module.get(), path.get(), &asked);
 }
 
 // Inside the handler of `exc`, a ModuleNotFoundError: if the missing module is the package or the
@@ -353,7 +355,7 @@ PyObject *translate_not_found(PyObject *module, PyObject *version, int &line) no
     return result;
 }
 
-PyObject *get_module_impl(PyObject *const *args, int &line) noexcept {
+[[gnu::noinline]] PyObject *get_module_called(PyObject *const *args, int &line) noexcept {
     PyObject *module = args[0], *version = args[1], *current = args[2];
     if (check_str_argument(module, "module", false) < 0 ||
         check_str_argument(version, "version", true) < 0 ||
@@ -362,10 +364,16 @@ PyObject *get_module_impl(PyObject *const *args, int &line) noexcept {
     if (current == Py_None) current = g.str.current;
     if (version == Py_None) version = current;
     bool same = str_equal(version, current);
-    PyObject *result =
-        same ? function_path(module, current, line) : submodule_path(module, version, line);
+    fast::Call asked = {module, version, args[2]};
+    PyObject *result = same ? function_path(module, current, line) : submodule_path(asked, line);
     if (result || !PyErr_ExceptionMatches(PyExc_ModuleNotFoundError)) return result;
     return translate_not_found(module, version, line);
+}
+
+PyObject *get_module_impl(PyObject *const *args, int &line) noexcept {
+    // The very objects of a call answered before from sys.modules: they passed the checks then.
+    if (PyObject *known = fast::known_submodule(args[0], args[1], args[2])) return known;
+    return get_module_called(args, line);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -376,6 +384,14 @@ PyObject *get_module_impl(PyObject *const *args, int &line) noexcept {
 PyObject *delegate(PyObject *self, PyObject *version) noexcept {
     Ref cls = Ref::steal(lookup_global(g.str.VersionManager));
     if (!cls) return nullptr;
+    if (PyObject *module = fast::own_delegation(self, cls.get())) {
+        // Our own get_module, given the slot's str: answered at once when it answered these
+        // very objects before.
+        if (PyObject *known = fast::known_submodule(module, version, g.str.hash)) return known;
+        Ref held = Ref::borrow(module);
+        PyObject *args[] = {module, version, g.str.hash};
+        return run_member(kGetModule, args);
+    }
     if (fast::own_get_module(cls.get())) {
         // VersionManager.get_module is still our own static method: run it directly.
         Ref module = Ref::steal(read_module(self));
