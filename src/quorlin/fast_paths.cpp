@@ -406,7 +406,7 @@ bool call_skippable() noexcept {
     if (!import_intact() || !Py_IS_TYPE(hot.bootstrap, &PyModule_Type) ||
         !Py_IS_TYPE(hot.sys, &PyModule_Type))
         return false;
-    PyThreadState *ts = PyThreadState_Get();
+    PyThreadState *ts = PyThreadState_GetUnchecked(); // never NULL while a member runs
     return ts->py_recursion_remaining >= 4 && ts->c_recursion_remaining >= 4 && unobserved(ts);
 }
 
