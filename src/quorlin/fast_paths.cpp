@@ -726,8 +726,12 @@ PyObject *known_submodule(PyObject *package, PyObject *version, PyObject *curren
     for (const FoundModule &f : found.entries) {
         if (f.package.get() != package || f.version.get() != version || f.current.get() != current)
             continue;
-        if (f.changes != import_changes || f.globals != globals_changes || !call_skippable() ||
-            !exact_module(f.module.get()) || !plain_spec(f.spec.get()))
+        // A check of the import system may drop what the last one held, which may run Python code
+        // that stores another answer here (counted by found.next): the entry then no longer holds.
+        unsigned int stores = found.next;
+        if (!call_skippable() || found.next != stores || f.changes != import_changes ||
+            f.globals != globals_changes || !exact_module(f.module.get()) ||
+            !plain_spec(f.spec.get()))
             return nullptr;
         return Py_NewRef(f.module.get());
     }

@@ -384,17 +384,14 @@ PyObject *get_module_impl(PyObject *const *args, int &line) noexcept {
 PyObject *delegate(PyObject *self, PyObject *version) noexcept {
     Ref cls = Ref::steal(lookup_global(g.str.VersionManager));
     if (!cls) return nullptr;
-    if (PyObject *module = fast::own_delegation(self, cls.get())) {
-        // Our own get_module, given the slot's str: answered at once when it answered these
-        // very objects before.
-        if (PyObject *known = fast::known_submodule(module, version, g.str.hash)) return known;
-        Ref held = Ref::borrow(module);
-        PyObject *args[] = {module, version, g.str.hash};
-        return run_member(kGetModule, args);
-    }
-    if (fast::own_get_module(cls.get())) {
-        // VersionManager.get_module is still our own static method: run it directly.
-        Ref module = Ref::steal(read_module(self));
+    PyObject *own = fast::own_delegation(self, cls.get());
+    // Our own get_module, asked again what it answered before for these very objects.
+    if (PyObject *known = own ? fast::known_submodule(own, version, g.str.hash) : nullptr)
+        return known;
+    if (own || fast::own_get_module(cls.get())) {
+        // VersionManager.get_module is still our own static method: run it directly, given what
+        // self.module reads (the slot's str itself, checked together with the class).
+        Ref module = own ? Ref::borrow(own) : Ref::steal(read_module(self));
         if (!module) return nullptr;
         PyObject *args[] = {module.get(), version, g.str.hash};
         return run_member(kGetModule, args);
