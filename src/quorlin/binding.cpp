@@ -158,15 +158,24 @@ int unpack_pair(PyObject *entry, PyObject **first, PyObject **second) noexcept {
     return 0;
 }
 
-PyObject *lookup_global(PyObject *name) noexcept {
-    PyObject *value = fast::remembered_global(name);
-    if (value) return value;
+namespace {
+
+// The module namespace's value for `name`, else the builtins' (new reference).
+[[gnu::noinline]] PyObject *read_global(PyObject *name) noexcept {
+    PyObject *value = nullptr;
     int found = PyDict_GetItemRef(g.globals, name, &value);
     if (found > 0) fast::remember_global(name, value); // no Python code ran since the read
     if (found != 0) return value;
     if (PyObject_GetOptionalAttr(g.builtins, name, &value) != 0) return value;
     PyErr_Format(PyExc_NameError, "name '%U' is not defined", name);
     return nullptr;
+}
+
+} // namespace
+
+PyObject *lookup_global(PyObject *name) noexcept {
+    PyObject *value = fast::remembered_global(name);
+    return value ? value : read_global(name);
 }
 
 PyObject *join_pieces(std::initializer_list<Piece> pieces) noexcept {

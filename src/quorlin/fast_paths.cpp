@@ -670,9 +670,10 @@ int remember_import_system() noexcept {
     return 0;
 }
 
-int loaded_module(PyObject *import_module, PyObject *path, PyObject **module,
-                  const Call *call) noexcept {
-    if (import_module != is.funcs[kImportModule].func.get() || !call_skippable()) return 0;
+namespace {
+
+// loaded_module() once the call itself may be skipped.
+[[gnu::noinline]] int look_up_loaded(PyObject *path, PyObject **module, const Call *call) noexcept {
     // An absolute name whose module is loaded: sys.modules.get(name), then
     // getattr(getattr(module, "__spec__", None), "_initializing", False), as importlib reads them,
     // for a module and spec whose classes run no Python code on those reads; or what those reads
@@ -720,6 +721,14 @@ int loaded_module(PyObject *import_module, PyObject *path, PyObject **module,
     }
     *module = loaded.release();
     return 1; // CAUTION: `replaced` is dropped here, which may run Python code
+}
+
+} // namespace
+
+int loaded_module(PyObject *import_module, PyObject *path, PyObject **module,
+                  const Call *call) noexcept {
+    if (import_module != is.funcs[kImportModule].func.get() || !call_skippable()) return 0;
+    return look_up_loaded(path, module, call);
 }
 
 PyObject *known_submodule(PyObject *package, PyObject *version, PyObject *current) noexcept {
