@@ -151,7 +151,7 @@ def main():
                 floors[floor] = per_call(floor, wrapped, args.layouts)
             value = per_call(op, wrapped, args.layouts)
             f = floors.get(floor)
-            ratio = f"{value / f:.2f}" if f else "-"
+            ratio = f"{value / f:.3f}" if f else "-"
             print(f"| {op:<16} | {f'{f:,.0f}' if f else '-':>8} | {value:>11,.0f} | {ratio:>6} |", flush=True)
 
 
