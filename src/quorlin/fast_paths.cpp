@@ -397,17 +397,23 @@ bool unobserved(PyThreadState *ts) noexcept {
     return true;
 }
 
-// What holds of the call itself, whatever it is asked for: the standard function, unmodified, on
-// the import system as recorded; nobody would see the call; it would not fail for want of stack.
-bool call_skippable() noexcept {
-    if (!is.recorded) return false;
+// The functions of the import path as recorded, and the modules read by attribute on the way.
+[[gnu::always_inline]] inline bool functions_unchanged() noexcept {
     for (int i = 0; i < kFunctions; i++)
         if (hot.funcs[i]->func_version != hot.versions[i]) return false;
-    if (!import_intact() || !Py_IS_TYPE(hot.bootstrap, &PyModule_Type) ||
-        !Py_IS_TYPE(hot.sys, &PyModule_Type))
-        return false;
+    return Py_IS_TYPE(hot.bootstrap, &PyModule_Type) && Py_IS_TYPE(hot.sys, &PyModule_Type);
+}
+
+// This thread would run the call unobserved, with stack to spare.
+[[gnu::always_inline]] inline bool thread_allows_skip() noexcept {
     PyThreadState *ts = PyThreadState_GetUnchecked(); // never NULL while a member runs
     return ts->py_recursion_remaining >= 4 && ts->c_recursion_remaining >= 4 && unobserved(ts);
+}
+
+// What holds of the call itself, whatever it is asked for: the standard function, unmodified, on
+// the import system as recorded; nobody would see the call; it would not fail for want of stack.
+[[gnu::noinline]] bool call_skippable() noexcept {
+    return is.recorded && functions_unchanged() && import_intact() && thread_allows_skip();
 }
 
 // The import_module that get_module reads now is the standard function, remembered from the module
@@ -735,12 +741,15 @@ PyObject *known_submodule(PyObject *package, PyObject *version, PyObject *curren
     for (const FoundModule &f : found.entries) {
         if (f.package.get() != package || f.version.get() != version || f.current.get() != current)
             continue;
-        // A check of the import system may drop what the last one held, which may run Python code
-        // that stores another answer here (counted by found.next): the entry then no longer holds.
-        unsigned int stores = found.next;
-        if (!call_skippable() || found.next != stores || f.changes != import_changes ||
-            f.globals != globals_changes || !exact_module(f.module.get()) ||
-            !plain_spec(f.spec.get()))
+        // call_skippable() held when the answer was remembered, at this count of changes: with the
+        // count unchanged, the import system needs no new check (a ModuleSpec tag that moved sends
+        // the call down the plain path, which checks it again), so nothing here runs Python code.
+        // ModuleSpec's attribute reads were found generic by that check.
+        if (!is.recorded || f.changes != import_changes || f.globals != globals_changes ||
+            !functions_unchanged() || !import_checked_now() || !is.valid || !thread_allows_skip() ||
+            !Py_IS_TYPE(f.module.get(), &PyModule_Type) ||
+            (f.spec.get() != Py_None &&
+             Py_TYPE(f.spec.get()) != reinterpret_cast<PyTypeObject *>(is.module_spec.get())))
             return nullptr;
         return Py_NewRef(f.module.get());
     }
