@@ -220,6 +220,18 @@ const OwnProperty &own(Prop prop) noexcept {
     return cs.props[static_cast<int>(prop)];
 }
 
+// The property still runs the getter assembled into it (once the class is intact).
+bool getter_in_force(Prop prop) noexcept {
+    const OwnProperty &p = own(prop);
+    return reinterpret_cast<PropertyLayout *>(p.prop.get())->get == p.get.get();
+}
+
+// The static method still wraps the function assembled into it (once the class is intact).
+bool static_method_in_force() noexcept {
+    return cs.get_module && reinterpret_cast<StaticMethodLayout *>(cs.get_module.get())->callable ==
+                                cs.get_module_func.get();
+}
+
 bool datetime_api() noexcept {
     return kEnabled && PyDateTimeAPI != nullptr;
 }
@@ -442,11 +454,11 @@ struct FoundModules {
 Forever<FoundModules> found_modules;
 FoundModules &found = found_modules.get();
 
-// The module spec's class runs no Python code on attribute reads and is as recorded.
+// The module spec is None or of the class as recorded, whose attribute reads the last check of the
+// import system found to run no Python code.
 bool plain_spec(PyObject *spec) noexcept {
     return spec == Py_None ||
-           (Py_TYPE(spec) == reinterpret_cast<PyTypeObject *>(is.module_spec.get()) &&
-            Py_TYPE(spec)->tp_getattro == PyObject_GenericGetAttr);
+           Py_TYPE(spec) == reinterpret_cast<PyTypeObject *>(is.module_spec.get());
 }
 
 // Watches the dicts a look-up of `path` read, so that its answer may be remembered. False when
@@ -513,9 +525,7 @@ PyObject *intact_slot(PyObject *self, Slot slot) noexcept {
 }
 
 bool own_getter(PyObject *self, Prop prop) noexcept {
-    if (!instance_intact(self)) return false;
-    const OwnProperty &p = own(prop);
-    return reinterpret_cast<PropertyLayout *>(p.prop.get())->get == p.get.get();
+    return instance_intact(self) && getter_in_force(prop);
 }
 
 PyObject *own_slot_value(PyObject *self, Slot slot) noexcept {
@@ -530,18 +540,13 @@ bool own_setter(PyObject *self, Prop prop) noexcept {
 }
 
 bool own_get_module(PyObject *cls) noexcept {
-    return cls == cs.cls.get() && class_intact() && cs.get_module &&
-           reinterpret_cast<StaticMethodLayout *>(cs.get_module.get())->callable ==
-               cs.get_module_func.get();
+    return cls == cs.cls.get() && class_intact() && static_method_in_force();
 }
 
 PyObject *own_delegation(PyObject *self, PyObject *cls) noexcept {
-    if (cls != cs.cls.get() || !instance_intact(self) || !cs.get_module ||
-        reinterpret_cast<StaticMethodLayout *>(cs.get_module.get())->callable !=
-            cs.get_module_func.get())
+    if (cls != cs.cls.get() || !instance_intact(self) || !static_method_in_force() ||
+        !getter_in_force(Prop::module))
         return nullptr;
-    const OwnProperty &p = own(Prop::module);
-    if (reinterpret_cast<PropertyLayout *>(p.prop.get())->get != p.get.get()) return nullptr;
     PyObject *module = slot_value(self, Slot::module);
     return module && PyUnicode_CheckExact(module) ? module : nullptr;
 }
@@ -744,12 +749,9 @@ PyObject *known_submodule(PyObject *package, PyObject *version, PyObject *curren
         // call_skippable() held when the answer was remembered, at this count of changes: with the
         // count unchanged, the import system needs no new check (a ModuleSpec tag that moved sends
         // the call down the plain path, which checks it again), so nothing here runs Python code.
-        // ModuleSpec's attribute reads were found generic by that check.
         if (!is.recorded || f.changes != import_changes || f.globals != globals_changes ||
             !functions_unchanged() || !import_checked_now() || !is.valid || !thread_allows_skip() ||
-            !Py_IS_TYPE(f.module.get(), &PyModule_Type) ||
-            (f.spec.get() != Py_None &&
-             Py_TYPE(f.spec.get()) != reinterpret_cast<PyTypeObject *>(is.module_spec.get())))
+            !exact_module(f.module.get()) || !plain_spec(f.spec.get()))
             return nullptr;
         return Py_NewRef(f.module.get());
     }
