@@ -47,9 +47,6 @@ int bind_arguments(const FunctionSpec &spec, PyObject *varnames, PyObject *defau
     Py_ssize_t nkw = kwnames ? PyTuple_GET_SIZE(kwnames) : 0;
     if (nkw == 0) {
         if (nargs < spec.nrequired()) return raise_count(spec, nargs);
-    } else if (nkw == nparams - nargs && keywords_in_order(varnames, nargs, kwnames)) {
-        for (Py_ssize_t k = 0; k < nkw; k++)
-            out[nargs + k] = args[nargs + k];
     } else {
         // 1. Keywords for the parameters not given by position, in parameter order.
         Py_ssize_t used = 0;

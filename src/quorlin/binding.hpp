@@ -10,7 +10,8 @@ namespace quorlin {
 
 // Binds positional arguments and keywords to `spec`'s parameters (named by the interned str
 // objects of `varnames`), filling `out` (borrowed references) with one value per parameter.
-// -1 with the binding TypeError set on failure.
+// -1 with the binding TypeError set on failure. Calls that give every parameter in order never get
+// here: the function object runs the member with its arguments as they came.
 int bind_arguments(const FunctionSpec &spec, PyObject *varnames, PyObject *defaults,
                    PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames,
                    PyObject **out) noexcept;
