@@ -180,8 +180,8 @@ def test_examples_and_json():
 
 
 def test_readme_examples(cli, monkeypatch, clock):
-    """The README shows real output: run each command again with the clock at the time it shows."""
-    text = (ROOT / "README.md").read_text()
+    """The checker's page shows real output: run each command again with the clock at the time it shows."""
+    text = (ROOT / "docs" / "check.md").read_text()
     shown = re.findall(r"\$ python -m quorlin check (.*)\n((?:(?!\$ ).*\n)*)\$ echo \$\?\n(\d)\n", text)
     assert len(shown) >= 2
     monkeypatch.chdir(ROOT / "examples")

@@ -1,4 +1,4 @@
-"""The clock-freezing tools that user test suites use, as the README shows them.
+"""The clock-freezing tools that user test suites use, as the testing page shows them.
 
 freezegun and pytest-freezer rebind the module's `datetime` and `date`, time-machine moves the
 clock underneath them, unittest.mock rebinds `datetime` by hand. Each must make `current` answer
@@ -96,7 +96,7 @@ def test_pytest_freezer(tariffs, request):
 
 def test_time_machine_in_a_zone_away_from_utc(tmp_path):
     # time-machine moves the clock itself; it takes a naive destination as UTC while the module's
-    # clock is local time, so the README gives it an aware destination in the local zone.
+    # clock is local time, so the testing page gives it an aware destination in the local zone.
     pytest.importorskip("time_machine")
     for rel, src in FILES.items():
         (tmp_path / "tariffs_clock").mkdir(exist_ok=True)
