@@ -17,13 +17,14 @@ namespace quorlin::fast {
 
 namespace {
 
-// What the shortcuts hold lives as long as the process and is never destroyed: releasing its
-// references from a static destructor, after the interpreter has finalised, would touch freed
-// memory.
+// What the shortcuts hold is never destroyed: releasing its references from a static destructor, or
+// once the interpreter that loaded the module has been finalised, would touch freed memory.
 template <class T> class Forever {
   public:
     Forever() noexcept { new (storage_) T(); }
     T &get() noexcept { return *std::launder(reinterpret_cast<T *>(storage_)); }
+    // Abandons the value held (its references are dropped, not released) for a fresh one.
+    void forget() noexcept { new (storage_) T(); }
 
   private:
     alignas(T) unsigned char storage_[sizeof(T)];
@@ -353,6 +354,9 @@ bool import_intact() noexcept {
     return recheck_import();
 }
 
+// The instrumentation version at which every global monitoring event was last found off.
+uint64_t quiet_version = UINT64_MAX;
+
 // Every global monitoring event is off at instrumentation version `now`, read through the public
 // monitoring scope (which fills the states only when given a version other than the current).
 [[gnu::noinline]] bool quiet_at(uint64_t now) noexcept {
@@ -389,7 +393,6 @@ bool import_intact() noexcept {
 bool unobserved(PyThreadState *ts) noexcept {
     if (ts->c_profilefunc || ts->c_tracefunc) return false;
     constexpr uintptr_t kEventBits = 0xFF; // the low bits are flags, not the version
-    static uint64_t quiet_version = UINT64_MAX;
     uint64_t now = __atomic_load_n(&ts->eval_breaker, __ATOMIC_RELAXED) & ~kEventBits;
     if (now != quiet_version) {
         if (!quiet_at(now)) return false;
@@ -778,6 +781,22 @@ bool same_keywords(PyObject *seen, PyObject *kwnames) noexcept {
 void keep_keywords(PyObject *&seen, PyObject *kwnames) noexcept {
     // A tuple of str: dropping the one replaced runs no Python code.
     if (kEnabled) Py_XSETREF(seen, Py_NewRef(kwnames));
+}
+
+void forget() noexcept {
+    watcher = -1; // watcher IDs are the interpreter's
+    globals_watched = false;
+    for (Remembered &r : remembered)
+        r = {};
+    class_dict = nullptr;
+    class_state.forget();
+    import_state.forget();
+    hot = HotImport{};
+    found_modules.forget();
+    kept_paths.forget();
+    quiet_version = UINT64_MAX; // a new interpreter counts its versions afresh
+    PyDateTimeAPI = nullptr;
+    datetime_now = nullptr;
 }
 
 } // namespace quorlin::fast

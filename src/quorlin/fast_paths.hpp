@@ -77,11 +77,18 @@
 //    Detected by: identity with the tuple held since it was found in order (per function).
 //
 // Built with QUORLIN_NO_FAST_PATHS every condition is false, so every member takes the plain path.
+//
+// What the shortcuts remember (watcher ID, objects, versions, the datetime C API) belongs to the
+// interpreter that loaded the module; forget() abandons it once that interpreter is finished.
 #pragma once
 
 #include "ref.hpp"
 
 namespace quorlin::fast {
+
+// Abandons everything the shortcuts remember, without touching it: the interpreter it came from has
+// been finalised. The module loaded next starts from nothing, as the first did.
+void forget() noexcept;
 
 // Registers the module namespace with the watcher (taken on first use). Without a free watcher ID
 // the module works without the shortcuts that need one. -1 only for other failures.

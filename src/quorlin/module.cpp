@@ -31,8 +31,14 @@ int copy_spec_attr(PyObject *spec, PyObject *ns, PyObject *from, PyObject *to,
 PyObject *create(PyObject *spec, PyModuleDef *) noexcept {
     int64_t id = PyInterpreterState_GetID(PyInterpreterState_Get());
     if (id == -1) return nullptr;
+    // The interpreter that loaded the module is gone (a program that embeds Python may start it
+    // again, and the new main interpreter has the old one's ID): load afresh, as into the first.
+    if (interpreter_finished()) {
+        fast::forget();
+        forget_state();
+    }
     if (g.interpreter == -1) {
-        g.interpreter = id;
+        if (record_interpreter(id) < 0) return nullptr;
     } else if (g.interpreter != id) {
         PyErr_SetString(PyExc_ImportError, "Interpreter change detected - this module can only be "
                                            "loaded into one interpreter per process.");

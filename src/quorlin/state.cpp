@@ -1,6 +1,7 @@
 // state.cpp: the one process-wide State and the construction of its interned strings.
 #include "state.hpp"
 
+#include <atomic>
 #include <initializer_list>
 
 namespace quorlin {
@@ -8,6 +9,13 @@ namespace quorlin {
 State g;
 
 namespace {
+
+// Set by the marker's destructor, that is as the interpreter recorded is finalised.
+std::atomic<bool> finished{false};
+
+void marker_dropped(PyObject *) noexcept {
+    finished.store(true);
+}
 
 PyObject *names_tuple(std::initializer_list<PyObject *> names) noexcept {
     PyObject *t = PyTuple_New(static_cast<Py_ssize_t>(names.size()));
@@ -38,6 +46,27 @@ int init_strings() noexcept {
         return -1;
     g.strings_ready = true;
     return 0;
+}
+
+int record_interpreter(int64_t id) noexcept {
+    PyObject *dict = PyInterpreterState_GetDict(PyInterpreterState_Get());
+    if (!dict) { // no exception set: only a failed allocation leaves an interpreter without one
+        PyErr_NoMemory();
+        return -1;
+    }
+    Ref marker = Ref::steal(PyCapsule_New(&g, kModuleName, marker_dropped));
+    if (!marker || PyDict_SetItemString(dict, kModuleName, marker.get()) < 0) return -1;
+    g.interpreter = id;
+    return 0;
+}
+
+bool interpreter_finished() noexcept {
+    return finished.load();
+}
+
+void forget_state() noexcept {
+    g = State{};
+    finished.store(false);
 }
 
 } // namespace quorlin

@@ -59,8 +59,10 @@ struct Strings {
     PyObject *kw_sorted;     // ("key", "reverse")
 };
 
+// Everything here belongs to the interpreter that loaded the module, and is abandoned untouched
+// once that interpreter has been finalised (see forget_state()).
 struct State {
-    int64_t interpreter = -1;     // first interpreter that ran the create step
+    int64_t interpreter = -1;     // the interpreter that loaded the module (record_interpreter())
     PyObject *module = nullptr;   // module whose exec step started; cleared when it fails
     PyObject *globals = nullptr;  // namespace that the members look their globals up in
     PyObject *builtins = nullptr; // the builtins module
@@ -68,6 +70,7 @@ struct State {
     PyObject *staticmethod = nullptr;
     PyObject *sorted = nullptr;
     PyTypeObject *function_type = nullptr;
+    PyObject *tracebacks = nullptr; // {(function name, line): code object}, see traceback.cpp
     bool strings_ready = false;
     Strings str{};
 };
@@ -77,5 +80,18 @@ extern State g;
 // Makes the interned strings and keyword tuples (once per process). -1 with an exception set on
 // failure.
 int init_strings() noexcept;
+
+// Records the running interpreter, `id`, as the one that loads the module, and leaves a marker in
+// its interpreter dict. The interpreter drops that dict as it is finalised (Py_FinalizeEx(),
+// Py_EndInterpreter()), after the last of its modules, and the marker's destructor then only notes
+// that the interpreter is finished. -1 with an exception set on failure.
+int record_interpreter(int64_t id) noexcept;
+
+// The interpreter recorded has been finalised: nothing the module holds may be touched any more.
+bool interpreter_finished() noexcept;
+
+// Drops everything `g` holds, without touching it (the objects were the finished interpreter's, and
+// its memory may be gone), so that the module loads afresh into the next interpreter.
+void forget_state() noexcept;
 
 } // namespace quorlin

@@ -12,7 +12,7 @@ namespace {
 // A frame reports its code object's first line, and the line cannot be changed from outside the
 // core, so every (function name, line) pair gets a code object of its own.
 PyObject *code_for(const char *funcname, int line) noexcept {
-    static PyObject *cache = nullptr; // {(funcname, line): code}
+    PyObject *&cache = g.tracebacks;
     if (!cache && !(cache = PyDict_New())) return nullptr;
     Ref key = Ref::steal(Py_BuildValue("(si)", funcname, line));
     if (!key) return nullptr;
