@@ -6,9 +6,11 @@ import functools
 import importlib
 import inspect
 import json
+import os
 import pydoc
 import shutil
 import subprocess
+import sys
 import sysconfig
 import types
 import typing
@@ -182,18 +184,64 @@ print(json.dumps([[k["prefix"] for t, a, k in logger.seen if t == "f"], mod.__na
 
 def test_second_interpreter_is_refused(tmp_path):
     out = child(tmp_path, """
-import _interpreters, quorlin.version_manager as m
+import _interpreters
 def run(config):
     i = _interpreters.create(config)
     r = _interpreters.exec(i, f"import sys; sys.path[:] = {sys.path!r}; import quorlin.version_manager")
-    return _interpreters.destroy(i) or [r.type.__name__, r.msg]
-res = [run("legacy"), run("isolated")]
+    return _interpreters.destroy(i) or r and [r.type.__name__, r.msg]
+res = [run("legacy")]  # loaded into an interpreter that has ended: the next one loads it afresh
+import quorlin.version_manager as m
+res += [run("legacy"), run("isolated")]
 del sys.modules["quorlin.version_manager"]
-print(json.dumps(res + [importlib.import_module("quorlin.version_manager") is m]))
+print(json.dumps(res + [importlib.import_module("quorlin.version_manager") is m, m.VersionManager.__name__]))
 """)
     msg = "Interpreter change detected - this module can only be loaded into one interpreter per process."
-    assert out[0] == ["ImportError", msg] and out[2] is True
-    assert out[1][0] == "ImportError" and "does not support loading in subinterpreters" in out[1][1]
+    assert out[0] is None and out[1] == ["ImportError", msg] and out[3:] == [True, "VersionManager"]
+    assert out[2][0] == "ImportError" and "does not support loading in subinterpreters" in out[2][1]
+
+
+EMBED = r"""#include <Python.h>
+int main(int argc, char **argv) {
+    for (int round = 0; argc == 2 && round < 3; round++) {
+        Py_Initialize();
+        int failed = PyRun_SimpleString(argv[1]);
+        if (Py_FinalizeEx() < 0 || failed) return 1;
+    }
+    return argc != 2;
+}
+"""
+ROUND = """
+import datetime, importlib, importlib._bootstrap as bs, json
+import quorlin.version_manager as vm
+fresh = [vm.datetime is datetime.datetime, vm.import_module is importlib.import_module]
+m = vm.VersionManager("pkg", {"v1": datetime.date(2000, 1, 1), "v2": datetime.date(2999, 1, 1)})
+out = [m.current.__name__, m.last.__name__]
+class Clock(datetime.datetime):  # this round's clock and import system, which the next must not see
+    now = classmethod(lambda cls, tz=None: cls(3000, 1, 1))
+vm.datetime, calls, find = Clock, [], bs._find_and_load
+bs._find_and_load = lambda *a: calls.append(a[0]) or find(*a)
+print(json.dumps(fresh + out + [m.current.__name__, m.last.__name__, calls]))
+"""
+
+
+def test_interpreter_started_again(tmp_path):
+    # A program that embeds Python and starts it anew gets a fresh module each time, as the first.
+    config = os.path.join(os.path.dirname(sys._base_executable), "python{}.{}-config".format(*sys.version_info))
+    if not shutil.which("gcc") or not os.access(config, os.X_OK):
+        pytest.skip(f"needs gcc and {config} to build a program that embeds the interpreter")
+    flags = subprocess.run([config, "--cflags", "--embed", "--ldflags"], capture_output=True, text=True, check=True)
+    (tmp_path / "embed.c").write_text(EMBED)
+    (tmp_path / "pkg").mkdir()
+    for name in ("__init__", "v1", "v2"):
+        (tmp_path / "pkg" / f"{name}.py").write_text("")
+    subprocess.run(["gcc", "embed.c", "-o", "embed", *flags.stdout.split()], cwd=tmp_path, check=True)
+    # The build under test (the sanitized one under tests/sanitize, whose environment the program inherits).
+    paths = [os.path.dirname(os.path.dirname(vm_mod.__file__)), os.path.dirname(logger.__file__), str(tmp_path)]
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join(filter(None, [*paths, os.environ.get("PYTHONPATH")])))
+    proc = subprocess.run([tmp_path / "embed", ROUND], capture_output=True, text=True, env=env, timeout=120)
+    assert proc.returncode == 0, proc.stderr
+    expected = [True, True, "pkg.v1", "pkg.v2", "pkg.v2", "pkg.v2", ["pkg.v2", "pkg.v2"]]
+    assert [json.loads(line) for line in proc.stdout.splitlines()] == [expected] * 3
 
 
 @pytest.mark.parametrize("hexv, runtime, action", [
