@@ -93,6 +93,13 @@ def test_the_clock_as_a_context_manager(restored):
         outer.__exit__(None, None, None)
         outer.__exit__(None, None, None)  # a second exit changes nothing
     assert untouched()
+    del vm.datetime  # a clock installed where there was none passes the standard clock through
+    try:
+        with VersionClock():
+            assert vm.datetime.now() - datetime.now() < timedelta(seconds=5)
+        assert not hasattr(vm, "datetime")
+    finally:
+        vm.datetime = real.datetime
 
 @pytest.mark.each_version(tariffs.versions)
 class TestEveryVersion:

@@ -38,14 +38,15 @@ STEP = timedelta(microseconds=1)
 # differ, so a freeze that starts while a clock is installed, or after it was removed, looks again.
 _MARK = "_quorlin_testing_clock"
 _ABSENT = object()
+_RUN_CLOCK = pytest.StashKey["VersionClock"]()  # the clock of --quorlin-at, for the whole run
 
 
 def moment_of(when: date) -> datetime:
     """The naive local time that the managers' clock reads for `when`.
 
     A naive datetime is that local time; an aware one is converted to the local time of that instant;
-    a bare date is the start of that day plus STEP, so the version in force during that day answers,
-    also on the day a version starts at midnight.
+    a bare date is the start of that day plus STEP, so that a version starting at that midnight is in
+    force and one starting later that day is not yet.
     """
     if isinstance(when, datetime):
         return when if when.tzinfo is None else when.astimezone().replace(tzinfo=None)
@@ -172,8 +173,8 @@ def _quorlin_each_version(request: pytest.FixtureRequest) -> Iterator[object]:
 def pytest_addoption(parser: pytest.Parser) -> None:
     parser.getgroup("quorlin").addoption(
         "--quorlin-at", metavar="WHEN", type=_when_option, default=None,
-        help="run with the clock of every VersionManager at WHEN: an ISO date (the version in force "
-        "during that day) or datetime (naive local time, or with an offset)")
+        help="run with the clock of every VersionManager at WHEN: an ISO date (just after its midnight) "
+        "or datetime (naive local time, or with an offset)")
 
 
 def pytest_configure(config: pytest.Config) -> None:
@@ -211,9 +212,6 @@ def pytest_generate_tests(metafunc: pytest.Metafunc) -> None:
             pytest.fail(f"each_version: version {name!r} of {label} starts at {start!r}, not a datetime", pytrace=False)
         params.append(pytest.param((name, moment_of(start) + STEP), id=str(name)))
     metafunc.parametrize("_quorlin_each_version", params, indirect=True)
-
-
-_RUN_CLOCK = pytest.StashKey[VersionClock]()
 
 
 def _manager(target: object) -> tuple[str, VersionManager]:
