@@ -1,6 +1,7 @@
 """The typed pattern of the testing page: its example is tests/typed_use/prices.py (which the type
 checkers check, tests/check_types), and it runs as shown."""
 
+import os
 import re
 from pathlib import Path
 
@@ -25,4 +26,5 @@ def test_the_page_example_is_the_checked_file_and_runs():
         assert prices.price(10) == tariffs.versions.current.RATE * 10
         assert prices.describe("v2024_07") == "0.27 per kWh + 0.45 per day"
         assert Versions[prices.Tariff] == GenericAlias(Versions, prices.Tariff)
-    """, env={"PYTHONPATH": f"{ROOT / 'examples'}:{ROOT / 'tests' / 'typed_use'}"})
+    """, env={"PYTHONPATH": os.pathsep.join([str(ROOT / "examples"), str(ROOT / "tests" / "typed_use"),
+                                             *filter(None, [os.environ.get("PYTHONPATH")])])})

@@ -61,6 +61,7 @@ vm_mod.ModuleType = object  # type: ignore[assignment]
 vm_mod.import_module = len  # type: ignore[assignment]
 
 # Versions read as a protocol (prices.py): what the protocol lacks, modules that lack what it has.
+# Here the checkers hold code to the protocol, which nothing checks at run time.
 import math  # noqa: E402
 
 from prices import Tariff, tariff_versions  # noqa: E402
