@@ -22,6 +22,7 @@ SDIST_REQUIRED = ["PKG-INFO", "pyproject.toml", "CMakeLists.txt", "LICENSE", "RE
                   "src/quorlin/__init__.py", "src/quorlin/py.typed", "src/quorlin/version_manager.pyi",
                   "src/quorlin/module.cpp", "tests/conftest.py"]
 WHEEL_REQUIRED = ["logger.py", "quorlin/__init__.py", "quorlin/py.typed", "quorlin/version_manager.pyi",
+                  "quorlin/testing.py", "quorlin/typed.py",
                   "quorlin/version_manager.cpython-313-*.so", "quorlin-*.dist-info/licenses/LICENSE",
                   "quorlin-*.dist-info/METADATA"]
 WHEEL_FORBIDDEN = ["*.cpp", "*.hpp", "src/*", "tests/*"]

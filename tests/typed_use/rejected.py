@@ -59,3 +59,21 @@ vm_mod.datetime = date  # type: ignore[assignment]
 vm_mod.date = str  # type: ignore[assignment]
 vm_mod.ModuleType = object  # type: ignore[assignment]
 vm_mod.import_module = len  # type: ignore[assignment]
+
+# Versions read as a protocol (prices.py): what the protocol lacks, modules that lack what it has.
+# Here the checkers hold code to the protocol, which nothing checks at run time.
+import math  # noqa: E402
+
+from prices import Tariff, tariff_versions  # noqa: E402
+from quorlin.typed import as_protocol  # noqa: E402
+
+charge: float = tariff_versions.current.STANDING_CHARGE  # type: ignore[attr-defined]  # pyright: ignore[reportAttributeAccessIssue, reportUnknownMemberType, reportUnknownVariableType]
+rate: str = as_protocol(Tariff, vm.last).RATE  # type: ignore[assignment]  # pyright: ignore[reportAssignmentType]
+not_a_tariff: Tariff = math  # type: ignore[assignment]  # pyright: ignore[reportAssignmentType]
+as_protocol(Tariff, "tariffs")  # type: ignore[call-overload]  # pyright: ignore[reportCallIssue, reportArgumentType]
+tariff_versions.current = vm.current  # type: ignore[misc]  # pyright: ignore[reportAttributeAccessIssue]
+
+
+# Without the protocol, the module's attributes are Any (mypy only: pyright strict lets Any pass).
+def untyped_price(kwh: float) -> float:
+    return vm.current.RATE * kwh  # type: ignore[no-any-return]
