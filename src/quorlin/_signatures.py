@@ -52,14 +52,16 @@ def compare(old: inspect.Signature, new: inspect.Signature, old_module: str, new
     kept_old = [renamed.get(n, n) for n in old_pos if renamed.get(n, n) in new_pos]
     kept_new = [n for n in new_pos if n in kept_old]
     if kept_old != kept_new:
-        changes.append(Change(True, f"positional order changed from ({', '.join(kept_old)}) to ({', '.join(kept_new)})"))
+        was, now = ", ".join(kept_old), ", ".join(kept_new)
+        changes.append(Change(True, f"positional order changed from ({was}) to ({now})"))
     targets = set(renamed.values())
     for q in news:
         if q.name in old_names or q.name in targets:
             continue
         shifted = [n for n in new_pos[new_pos.index(q.name) + 1:] if n in kept_old] if q.kind in _POSITIONAL else []
         if shifted:
-            changes.append(Change(True, f"new parameter {q.name} inserted before {shifted[0]}, which moves one place on"))
+            changes.append(Change(True, f"new parameter {q.name} inserted before {shifted[0]}, "
+                                        "which moves one place on"))
         elif q.default is Parameter.empty:
             changes.append(Change(True, f"new required parameter {q.name}"))
         else:

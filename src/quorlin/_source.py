@@ -20,7 +20,7 @@ def display(path: str) -> str:
     """A file as the report names it: relative to the working directory when it lies below it."""
     try:
         relative = os.path.relpath(path)
-    except ValueError:
+    except (ValueError, OSError):  # another drive; a working directory that is gone
         return path
     return path if relative.startswith(os.pardir) else relative
 
@@ -138,7 +138,8 @@ def _table_argument(call: ast.Call) -> ast.expr | None:
 def _assigned(tree: ast.Module, name: str) -> ast.expr | None:
     value = None
     for statement in tree.body:
-        if isinstance(statement, ast.Assign) and any(isinstance(t, ast.Name) and t.id == name for t in statement.targets):
+        if isinstance(statement, ast.Assign) and any(isinstance(t, ast.Name) and t.id == name
+                                                     for t in statement.targets):
             value = statement.value
         elif isinstance(statement, ast.AnnAssign) and isinstance(statement.target, ast.Name) \
                 and statement.target.id == name and statement.value is not None:
@@ -198,18 +199,22 @@ def failed_construction(exc: BaseException) -> TableSource | None:
     tree = _parse(path)
     if tree is None:
         return TableSource(display(path), line, None, [], frame.f_globals, frame.f_locals)
-    best: tuple[int, ast.expr | None] | None = None
+    # The call (or `.versions = ...`) on the failing line; a VersionManager by name before any other call.
+    best: tuple[tuple[bool, bool, int], ast.expr] | None = None
     for node in ast.walk(tree):
-        table: ast.expr | None = None
+        if not isinstance(node, (ast.Call, ast.Assign)) or not node.lineno <= line <= (node.end_lineno or 0):
+            continue
         if isinstance(node, ast.Call):
             table = _table_argument(node)
-        elif isinstance(node, ast.Assign) and any(isinstance(t, ast.Attribute) and t.attr == "versions"
-                                                  for t in node.targets):
-            table = node.value
+            func = node.func
+            named = (func.id if isinstance(func, ast.Name) else func.attr if isinstance(func, ast.Attribute)
+                     else "").endswith("VersionManager")
+        elif any(isinstance(t, ast.Attribute) and t.attr == "versions" for t in node.targets):
+            table, named = node.value, True
         else:
             continue
-        if table is not None and node.lineno <= line <= (node.end_lineno or node.lineno) \
-                and (best is None or node.lineno >= best[0]):
-            best = node.lineno, table
+        rank = (named, node.lineno == line, (node.end_lineno or 0) - node.lineno)
+        if table is not None and (best is None or rank > best[0]):
+            best = rank, table
     local = frame.f_locals if frame.f_locals is not frame.f_globals else None
     return _source(path, line, best[1] if best else None, tree, frame.f_globals, local)

@@ -177,7 +177,8 @@ def _resolve(target: str, unchecked: list[Unchecked]) -> list[_Found]:
     failed = len(unchecked)
     _walk(package, module, found, unchecked)
     if not found and len(unchecked) == failed:
-        raise _Failed(Unchecked(target, f"{package} has no VersionManager among its attributes or those of its submodules"))
+        raise _Failed(Unchecked(target, f"{package} has no VersionManager among its attributes "
+                                        "or those of its submodules"))
     return found
 
 
@@ -222,7 +223,10 @@ def _path_hint(name: str, exc: BaseException) -> str:
     top = name.split(".")[0]
     if not isinstance(exc, ModuleNotFoundError) or exc.name != top:
         return ""
-    here = os.path.realpath(os.getcwd())
+    try:
+        here = os.path.realpath(os.getcwd())
+    except OSError:
+        return ""
     if os.path.exists(top) or os.path.exists(f"{top}.py"):
         if not any(type(p) is str and os.path.realpath(p or ".") == here for p in sys.path):
             return (f" (hint: ./{top} is here, but the working directory is not on sys.path: "
@@ -493,10 +497,13 @@ def _differences(old: _Version, new: _Version, old_name: str, new_name: str
         before = old.public.get(attribute)
         if attribute in old.public and callable(value) and callable(before):
             was, now = _signatures.signature(before), _signatures.signature(value)
-            if was is not None and now is not None and was != now:
-                old_module, new_module = _module_name(old.module, old_name), _module_name(new.module, new_name)
-                if changes := _signatures.compare(was, now, old_module, new_module):
-                    changed.append((attribute, changes))
+            old_module, new_module = _module_name(old.module, old_name), _module_name(new.module, new_name)
+            try:
+                changes = _signatures.compare(was, now, old_module, new_module) if was and now and was != now else []
+            except Exception:
+                changes = []  # a default or an annotation that cannot even be compared
+            if changes:
+                changed.append((attribute, changes))
     return removed, added, changed
 
 

@@ -49,8 +49,13 @@ def main(argv: Sequence[str] | None = None) -> int:
     except _Usage as exc:
         print(f"quorlin check: {exc}", file=sys.stderr)
         return 2
-    if os.getcwd() not in sys.path and "" not in sys.path:
-        sys.path.insert(0, os.getcwd())  # targets import from here, as under `python -m`
+    try:
+        here = os.getcwd()
+    except OSError as exc:
+        print(f"quorlin check: the working directory is gone: {exc}", file=sys.stderr)
+        return 2
+    if here not in sys.path and "" not in sys.path:
+        sys.path.insert(0, here)  # targets import from here, as under `python -m`
     try:
         with contextlib.redirect_stdout(sys.stderr):  # what the imported packages print stays out of the report
             report = check(*targets, at=args.at, collect=True)
