@@ -194,18 +194,28 @@ def test_examples_and_json():
 def test_readme_examples(cli, monkeypatch, clock):
     """The checker's page shows real output: run each command again with the clock at the time it shows."""
     text = (ROOT / "docs" / "check.md").read_text()
-    shown = re.findall(r"\$ python -m quorlin check(.*)\n((?:(?!\$ ).*\n)*)\$ echo \$\?\n(\d)\n", text)
+    shown = re.findall(r"\$ cd (.*)\n|\$ python -m quorlin check(.*)\n((?:(?!\$ ).*\n)*)\$ echo \$\?\n(\d)\n", text)
     assert len(shown) >= 10
-    monkeypatch.chdir(ROOT / "examples")
+    path = list(sys.path)
+    monkeypatch.chdir(ROOT)  # the page starts with `cd examples`
     try:
-        for args, out, status in shown:
+        for cd, args, out, status in shown:
+            if cd:
+                monkeypatch.chdir(cd)
+                continue
+            sys.path[:] = path  # each command as if in a fresh process
+            forget_examples()
             header = re.search(r"^\S+ at (.*):$", out, re.M)
             clock(datetime.fromisoformat(header[1]) if header else AT)
             code, stdout, stderr = cli("check", *args.split())
             assert (code, stderr + stdout) == (int(status), out)  # the report follows what cannot be checked
     finally:
-        for key in [k for k in sys.modules if k.split(".")[0] in ("tariffs", "broken_tariffs", "company", "shiprates")]:
-            del sys.modules[key]
+        forget_examples()
+
+
+def forget_examples():
+    for key in [k for k in sys.modules if k.split(".")[0] in ("tariffs", "broken_tariffs", "company", "shiprates")]:
+        del sys.modules[key]
 
 
 def test_bad_input(cli, make_package, clock):
@@ -342,9 +352,12 @@ def test_discovery_hints_and_config(make_package, cli, monkeypatch, tmp_path):
     assert out.startswith("pkg_check_co.rates.ship:versions at 2025-06-01 00:00:00:\n") and "v2  import: SystemExit" in out
     assert "  next switch: v1 -> v2 after 2025-06-11 00:00:00, in 10 days, 0:00:00; what changes is unknown" in out
     assert cli("check", "pkg_check_co", "--at", "2025-06-01", "--due-within", "9")[1] == ""
-    for layout, hint in [("here", "./pkg_check_far is here, but the working directory is not on sys.path"),
-                         ("src", "pkg_check_far is under src/, which is not on sys.path: set PYTHONPATH=src")]:
-        (tmp_path / layout / ("src" if layout == "src" else "") / "pkg_check_far").mkdir(parents=True)
+    for layout, hint in [("here", "pkg_check_far is in the working directory, which is not on sys.path"),
+                         ("src", "pkg_check_far is in ./src, which is not on sys.path: run from there, "
+                                 "set PYTHONPATH=src or install the project")]:
+        package = tmp_path / layout / ("src" if layout == "src" else "") / "pkg_check_far"
+        package.mkdir(parents=True)
+        (package / "__init__.py").write_text("")
         monkeypatch.chdir(tmp_path / layout)
         with pytest.raises(CheckError, match=re.escape(hint)):
             check("pkg_check_far")

@@ -219,20 +219,22 @@ def _import_target(name: str) -> object:
 
 
 def _path_hint(name: str, exc: BaseException) -> str:
-    """Why a package that is right here may not import: the working directory, or src/, not on sys.path."""
+    """Why a package that is right here may not import: its directory (this one, src/, ...) is not on sys.path."""
     top = name.split(".")[0]
     if not isinstance(exc, ModuleNotFoundError) or exc.name != top:
         return ""
     try:
-        here = os.path.realpath(os.getcwd())
+        on_path = {os.path.realpath(p or ".") for p in sys.path if type(p) is str}
+        subdirectories = sorted(d for d in os.listdir(".") if not d.startswith(".") and os.path.isdir(d))
     except OSError:
         return ""
-    if os.path.exists(top) or os.path.exists(f"{top}.py"):
-        if not any(type(p) is str and os.path.realpath(p or ".") == here for p in sys.path):
-            return (f" (hint: ./{top} is here, but the working directory is not on sys.path: "
-                    f"run `python -m quorlin check` from here, or set PYTHONPATH=.)")
-    elif os.path.exists(os.path.join("src", top)) or os.path.exists(os.path.join("src", f"{top}.py")):
-        return f" (hint: {top} is under src/, which is not on sys.path: set PYTHONPATH=src, or install the project)"
+    for directory in [".", *subdirectories]:
+        package = os.path.join(directory, top)
+        if os.path.realpath(directory) not in on_path and (
+                os.path.isfile(os.path.join(package, "__init__.py")) or os.path.isfile(f"{package}.py")):
+            where = "the working directory" if directory == "." else f"./{directory}"
+            return (f" (hint: {top} is in {where}, which is not on sys.path: run from there, "
+                    f"set PYTHONPATH={directory} or install the project)")
     return ""
 
 
