@@ -347,6 +347,11 @@ def test_discovery_hints_and_config(make_package, cli, monkeypatch, tmp_path):
         "__init__.py": "", "rates/__init__.py": "", "rates/skip/__init__.py": "raise ValueError('no')\n",
         "rates/ship/__init__.py": vm + "versions = VersionManager(__name__, [('v1', dt(2024, 1, 1)), ('v2', dt(2025, 6, 11))])\n",
         "rates/ship/v1.py": V1, "rates/ship/v2.py": "raise SystemExit('not imported by the walk, only checked')\n"})
+    make_package("pkg_check_early", {"__init__.py": vm + "versions = VersionManager(__name__, {'a': dt(2030, 1, 1)})\n"
+                                                         "versions.current\n"})  # a table built, then no version
+    with pytest.raises(CheckError, match="cannot import pkg_check_early: ModuleNotFoundError") as caught:
+        check("pkg_check_early")
+    assert caught.value.report.unchecked[0].problems == ()
     status, out, err = cli("check", "pkg_check_co", "--at", "2025-06-01")
     assert (status, err) == (2, "quorlin check: cannot import pkg_check_co.rates.skip: ValueError: no\n")
     assert out.startswith("pkg_check_co.rates.ship:versions at 2025-06-01 00:00:00:\n") and "v2  import: SystemExit" in out

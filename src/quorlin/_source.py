@@ -14,6 +14,8 @@ from typing import Any
 
 # The file name that `quorlin.version_manager` gives its own traceback entries.
 MANAGER_FILE = "src/quorlin/version_manager"
+# Its members that build a table: the constructor and the `versions` setter with its helpers.
+_BUILDERS = ("quorlin.version_manager.VersionManager.__init__", "quorlin.version_manager.VersionManager.versions")
 
 
 def display(path: str) -> str:
@@ -193,8 +195,8 @@ def failed_construction(exc: BaseException) -> TableSource | None:
         if tb.tb_frame.f_code.co_filename != logger_file:
             caller = tb
         tb = tb.tb_next
-    if tb is None or caller is None:
-        return None
+    if tb is None or caller is None or not tb.tb_frame.f_code.co_name.startswith(_BUILDERS):
+        return None  # not raised while a table was built: by `current` at import time, say
     path, line, frame = caller.tb_frame.f_code.co_filename, caller.tb_lineno, caller.tb_frame
     tree = _parse(path)
     if tree is None:
