@@ -306,6 +306,14 @@ def test_signature_changes(old, new, changes):
      [("error", "v2024_1", "import", 'ModuleNotFoundError: Module "{name}.v2024_1" not found; did you mean v2024_01?',
        "__init__.py", 4),
       ("warning", "v2024_01", "unlisted", "looks like a version, but no table lists it", "v2024_01.py", 1)]),
+    # defaults that neither compare nor print; a module __getattr__ that raises
+    ("{'a': dt(2024, 1, 1), 'b': dt(2026, 1, 1)}",
+     {v: "class D:\n    def __eq__(self, o): raise RuntimeError\n    __repr__ = __eq__\n    __hash__ = None\n"
+         f"def __getattr__(name): raise RuntimeError\n__all__ = ['f', 'h']\ndef f(x=D(){extra}): ...\n"
+      for v, extra in [("a", ""), ("b", ", y=1")]}, AT,
+     [("error", "b", "export", "__all__ lists h, which the module does not define: a star import fails", "b.py", 6),
+      ("info", "b", "signature", "f: new optional parameter y (calls written for a still bind)", "b.py", 7),
+      ("error", "a", "export", "__all__ lists h, which the module does not define: a star import fails", "a.py", 6)]),
     # the failing line of a version; the entry of a start
     ("[('a', dt(2024, 1, 1)),\n ('b', dt(2024, 1, 1))]", {"a": "x = 1\nraise KeyError('k')\n", "b": V1}, AT,
      [("error", "a", "import", "KeyError: 'k'", "a.py", 2),

@@ -501,9 +501,9 @@ def _differences(old: _Version, new: _Version, old_name: str, new_name: str
             was, now = _signatures.signature(before), _signatures.signature(value)
             old_module, new_module = _module_name(old.module, old_name), _module_name(new.module, new_name)
             try:
-                changes = _signatures.compare(was, now, old_module, new_module) if was and now and was != now else []
+                changes = _signatures.compare(was, now, old_module, new_module) if was and now else []
             except Exception:
-                changes = []  # a default or an annotation that cannot even be compared
+                changes = []  # a signature that cannot even be read
             if changes:
                 changed.append((attribute, changes))
     return removed, added, changed
@@ -573,7 +573,7 @@ def _public(module: object) -> tuple[dict[str, object], list[str]] | None:
                 continue
             if n in namespace:
                 public[n] = namespace[n]
-            elif "__getattr__" in namespace and (value := getattr(module, n, _MISSING)) is not _MISSING:
+            elif "__getattr__" in namespace and (value := _attribute(module, n)) is not _MISSING:
                 public[n] = value
             else:
                 missing.append(n)
@@ -583,6 +583,13 @@ def _public(module: object) -> tuple[dict[str, object], list[str]] | None:
 
 
 _MISSING = object()
+
+
+def _attribute(module: object, name: str) -> object:
+    try:
+        return getattr(module, name)
+    except Exception:
+        return _MISSING  # what a star import would fail on too
 
 
 def _package_of(manager: VersionManager) -> object:

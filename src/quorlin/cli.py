@@ -184,7 +184,7 @@ def _switch_text(s: Switch) -> str:
     left = timedelta(seconds=int(s.left.total_seconds()))
     text = f"next switch: {s.old or 'none'} -> {s.new} after {s.at}, in {left}"
     if s.added is None or s.removed is None or s.changed is None:
-        return f"{text}; what changes is unknown: a version does not import"
+        return f"{text}; what changes is unknown: a version does not import, or its names cannot be read"
     changes = ([f"adds {', '.join(s.added)}"] if s.added else []) + (
         [f"drops {', '.join(s.removed)}"] if s.removed else []) + list(s.changed)
     return f"{text}; {'; '.join(changes) if changes else 'the same names and signatures'}"
