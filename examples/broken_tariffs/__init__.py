@@ -3,8 +3,9 @@
 Everything here imports today and passes ``mypy --strict``; the faults only show on dates:
 
 - ``v2024_07`` does not import: its module-level code raises;
-- ``v2027_01``, published but not yet in force, lacks ``describe()``, which callers use today;
-- ``v2023_01`` lacks ``NIGHT_RATE``, and ``v2025_03`` changed the signature of ``describe``;
+- ``v2027_01``, published but not yet in force, renamed ``describe()``, which callers use today,
+  but still lists it in ``__all__``; and its ``cost`` takes a new required parameter;
+- ``v2025_03`` gave ``describe`` an optional parameter: calls written for ``v2023_01`` still work;
 - ``export_versions`` gives its start as an aware datetime, which the naive clock cannot be
   compared with: its ``current`` raises ``TypeError`` on every call.
 """

@@ -1,0 +1,1 @@
+"""A company's code: versioned packages live deep inside it (``company.rates.*``)."""

@@ -1,0 +1,1 @@
+"""Rates, one versioned package each: ``shipping``, ``vat`` and ``fuel``."""

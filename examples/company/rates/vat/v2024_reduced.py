@@ -1,0 +1,5 @@
+"""VAT of v2024_reduced."""
+
+__all__ = ["RATE"]
+
+RATE = 0.2

@@ -1,0 +1,3 @@
+"""Shipping rates of v2024_07."""
+
+PER_KG = 1.5
