@@ -7,18 +7,22 @@ with ``prefix=<module name>`` once for ``__init__``, ``get_module`` and
 ``__call__`` each, and its decorator's result is stored on the class.
 """
 
-from collections.abc import Callable
-from typing import TypeVar
+# The annotations are strings that only type checkers read, so neither `typing` (milliseconds to
+# import) nor `__future__` is imported by a program that imports quorlin.version_manager.
+TYPE_CHECKING = False
+if TYPE_CHECKING:
+    from collections.abc import Callable
+    from typing import TypeVar
+
+    _T = TypeVar("_T")
 
 __all__ = ["logging"]
 
-_T = TypeVar("_T")
 
-
-def logging(prefix: str) -> Callable[[_T], _T]:
+def logging(prefix: str) -> "Callable[[_T], _T]":
     """Return a decorator that leaves what it decorates untouched."""
 
-    def decorate(func: _T) -> _T:
+    def decorate(func: "_T") -> "_T":
         return func
 
     return decorate
