@@ -2,6 +2,7 @@
 #include "binding.hpp"
 
 #include "fast_paths.hpp"
+#include "notes.hpp"
 #include "state.hpp"
 
 namespace quorlin {
@@ -95,16 +96,10 @@ int raise_str_argument(PyObject *value, const char *param) noexcept {
                  "Argument '%.200s' has incorrect type (expected %.200s, got %.200s)", param, "str",
                  Py_TYPE(value)->tp_name);
     if (PyUnicode_Check(value)) {
-        PyObject *exc = PyErr_GetRaisedException();
-        Ref note = Ref::steal(PyUnicode_FromString(
-            "Note that subclasses of built-in types are rejected here: pass an exact str."));
-        Ref added =
-            Ref::steal(note ? PyObject_CallMethod(exc, "add_note", "O", note.get()) : nullptr);
-        if (!added) {
-            Py_DECREF(exc);
-            return -1;
-        }
-        PyErr_SetRaisedException(exc);
+        add_note([] {
+            return PyUnicode_FromString(
+                "Note that subclasses of built-in types are rejected here: pass an exact str.");
+        });
     }
     return -1;
 }

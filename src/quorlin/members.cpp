@@ -3,6 +3,7 @@
 
 #include "binding.hpp"
 #include "fast_paths.hpp"
+#include "notes.hpp"
 #include "state.hpp"
 
 #include <datetime.h>
@@ -89,6 +90,14 @@ bool str_equal(PyObject *a, PyObject *b) noexcept {
     int kind = PyUnicode_KIND(a);
     return n == PyUnicode_GET_LENGTH(b) && kind == PyUnicode_KIND(b) &&
            std::memcmp(PyUnicode_DATA(a), PyUnicode_DATA(b), static_cast<size_t>(n) * kind) == 0;
+}
+
+// unpack_pair for the entry at `index` of `table`, with a note naming the entry when it fails.
+int unpack_entry(PyObject *table, PyObject *entry, Py_ssize_t index, Ref &version,
+                 Ref &start) noexcept {
+    if (unpack_pair(entry, version.out(), start.out()) == 0) return 0;
+    note_entry(table, entry, index);
+    return -1;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -229,10 +238,11 @@ PyObject *versions_set_impl(PyObject *const *args, int &line) noexcept {
     }
     Ref table = Ref::steal(PyList_New(0));
     if (!table) return nullptr;
+    Py_ssize_t index = -1;
     int rc = for_each_item(source.get(), line, 84, [&](PyObject *entry) noexcept -> int {
         line = 85;
         Ref version, start;
-        if (unpack_pair(entry, version.out(), start.out()) < 0) return -1;
+        if (unpack_entry(versions, entry, ++index, version, start) < 0) return -1;
         line = 86;
         PyObject *convert_args[] = {start.get()};
         start = Ref::steal(run_member(kConvert, convert_args));
@@ -249,7 +259,10 @@ PyObject *versions_set_impl(PyObject *const *args, int &line) noexcept {
     if (rc < 0) return nullptr;
     line = 89;
     Ref sorted = Ref::steal(sort_table(table.get()));
-    if (!sorted) return nullptr;
+    if (!sorted) {
+        note_table_starts(table.get());
+        return nullptr;
+    }
     line = 91;
     if (PyObject_SetAttr(self, g.str.slot_versions, sorted.get()) < 0) return nullptr;
     Py_RETURN_NONE;
@@ -357,17 +370,21 @@ PyObject *translate_not_found(PyObject *module, PyObject *version, int &line) no
 
 [[gnu::noinline]] PyObject *get_module_called(PyObject *const *args, int &line) noexcept {
     PyObject *module = args[0], *version = args[1], *current = args[2];
-    if (check_str_argument(module, "module", false) < 0 ||
-        check_str_argument(version, "version", true) < 0 ||
-        check_str_argument(current, "current", true) < 0)
+    if (check_str_argument(module, "module", false) < 0) return nullptr;
+    if (check_str_argument(version, "version", true) < 0) {
+        note_version_type(version);
         return nullptr;
+    }
+    if (check_str_argument(current, "current", true) < 0) return nullptr;
     if (current == Py_None) current = g.str.current;
     if (version == Py_None) version = current;
     bool same = str_equal(version, current);
     fast::Call asked = {module, version, args[2]};
     PyObject *result = same ? function_path(module, current, line) : submodule_path(asked, line);
     if (result || !PyErr_ExceptionMatches(PyExc_ModuleNotFoundError)) return result;
-    return translate_not_found(module, version, line);
+    result = translate_not_found(module, version, line);
+    if (!same) note_dotted_version(module, version);
+    return result;
 }
 
 PyObject *get_module_impl(PyObject *const *args, int &line) noexcept {
@@ -424,8 +441,10 @@ PyObject *current_impl(PyObject *const *args, int &line) noexcept {
     // fields, running no Python code. The walk holds `entry`, which holds both items.
     bool naive_now = fast::naive_datetime(now.get());
     uint64_t now_key = naive_now ? naive_key(now.get()) : 0;
+    Py_ssize_t index = -1;
     int rc = for_each_item(table.get(), line, 157, [&](PyObject *entry) noexcept -> int {
         line = 158;
+        ++index;
         if (naive_now && PyTuple_CheckExact(entry) && PyTuple_GET_SIZE(entry) == 2 &&
             fast::naive_datetime(PyTuple_GET_ITEM(entry, 1))) {
             if (now_key <= naive_key(PyTuple_GET_ITEM(entry, 1))) return 0;
@@ -434,9 +453,10 @@ PyObject *current_impl(PyObject *const *args, int &line) noexcept {
             return result ? 1 : -1;
         }
         Ref version, start;
-        if (unpack_pair(entry, version.out(), start.out()) < 0) return -1;
+        if (unpack_entry(table.get(), entry, index, version, start) < 0) return -1;
         line = 159;
         Ref later = Ref::steal(PyObject_RichCompare(now.get(), start.get(), Py_GT));
+        if (!later) note_start(entry, start.get());
         int in_force = later ? PyObject_IsTrue(later.get()) : -1;
         if (in_force <= 0) return in_force;
         line = 160;
@@ -489,7 +509,7 @@ PyObject *last_impl(PyObject *const *args, int &line) noexcept {
     if (!entry) return nullptr;
     line = 181;
     Ref version, start;
-    if (unpack_pair(entry.get(), version.out(), start.out()) < 0) return nullptr;
+    if (unpack_entry(versions.get(), entry.get(), 0, version, start) < 0) return nullptr;
     line = 182;
     return delegate(self, version.get());
 }
