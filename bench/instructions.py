@@ -16,6 +16,9 @@ caller could precompute precomputed:
     current, vm()      dt.now(); imp(name="<package>.<version>")
     last, get_module   imp(name="<package>.<version>")
 
+quorlin.at and name_at are set against vm.current with the module's clock frozen at the same
+moment (a stand-in datetime whose now() is a C function), counted the same way.
+
 Two cases are counted. "import skipped": the module global import_module is the standard
 function, so a version already loaded is returned without the call. "import made": the global is
 rebound to a Python function that calls the standard one, so the call is made, and the floors call
@@ -61,6 +64,10 @@ if WRAPPED:
     qvm.import_module = imp
 dt = datetime
 vm = VersionManager("qpkg", dates)
+import itertools, quorlin
+moment = datetime.combine(today, datetime.min.time())
+Frozen = type("Frozen", (datetime,), {"now": itertools.repeat(moment).__next__})
+at, name_at = quorlin.at, quorlin.name_at
 pairs = [(f"p{i:04d}", datetime(2000 + i % 30, 1 + i % 12, 1 + i % 28, i % 24) if i % 2 else
           date(2000 + i % 30, 1 + i % 12, 1 + i % 28)) for i in range(1000)]
 '''
@@ -75,7 +82,12 @@ CHILD_OPS = {
     "init_dict10": 'VersionManager("qpkg", dates)',
     "set_versions": "vm.versions = dates",
     "init_pairs1000": 'VersionManager("qpkg", pairs)',
+    "current_frozen": "vm.current",
+    "at": "at(vm, moment)",
+    "at_date": "at(vm, today)",
+    "name_at": "name_at(vm, moment)",
 }
+PREP = {"current_frozen": "qvm.datetime = Frozen\n"}  # run once before the loop
 
 HEAVY = {"init_pairs1000"}  # run a hundredth as often
 
@@ -88,11 +100,15 @@ OPERATIONS = [
     ("init_dict10", None),
     ("set_versions", None),
     ("init_pairs1000", None),
+    ("current_frozen", None),
+    ("at", "current_frozen"),
+    ("at_date", "current_frozen"),
+    ("name_at", "current_frozen"),
 ]
 
 
 def child(op, n, wrapped):
-    source = f"WRAPPED = {wrapped}\n" + CHILD_SETUP
+    source = f"WRAPPED = {wrapped}\n" + CHILD_SETUP + PREP.get(op, "")
     source += f"def run():\n    for _ in range({n}):\n        {CHILD_OPS[op]}\nrun()\n"
     exec(compile(source, "<instructions>", "exec"), {"__name__": "__instructions__"})
 

@@ -14,6 +14,9 @@ callers may rebind them, timed in the same run:
     current, vm()      datetime.now() + import_module(name=<package> + "." + <version>)
     last, get_module   import_module(name=<package> + "." + <version>)
 
+quorlin.at and name_at are set against reading `current` with the module's clock frozen at the
+same moment (a stand-in `datetime` whose now() is a C function), timed in the same run.
+
 The versioned package is written afresh by every process (the parent and each pyperf
 worker) into a temporary directory of its own and removed when that process exits.
 Its ten submodules v00..v09 start at dates around today, five in the past and five in
@@ -23,6 +26,7 @@ table of medians is printed.
 
 import atexit
 import importlib
+import itertools
 import os
 import random
 import shutil
@@ -39,6 +43,8 @@ if BENCH_DIR not in sys.path:
 import pyperf  # noqa: E402
 
 import baseline  # noqa: E402
+import quorlin  # noqa: E402
+from quorlin import version_manager  # noqa: E402
 from quorlin.version_manager import VersionManager  # noqa: E402
 
 PKG = "quorlin_bench_pkg"
@@ -47,6 +53,7 @@ TODAY = date.today()
 # v00..v04 started 540..60 days ago, v05..v09 start in 60..540 days.
 DATES10 = {name: TODAY + timedelta(days=(2 * i - 9) * 60) for i, name in enumerate(NAMES)}
 CURRENT = NAMES[4]  # the version in force on the real clock
+MOMENT = datetime.combine(TODAY, datetime.min.time())  # the moment at() is asked about: CURRENT
 LAST = NAMES[9]
 
 
@@ -155,6 +162,34 @@ def t_set_versions(loops, vm, table):
     return perf_counter() - t0
 
 
+def t_current_frozen(loops, vm, moment):
+    """vm.current with the module's clock frozen at `moment`, restored afterwards."""
+    frozen = type("Frozen", (datetime,), {"now": itertools.repeat(moment).__next__})
+    saved, version_manager.datetime = version_manager.datetime, frozen
+    try:
+        return t_current(loops, vm)
+    finally:
+        version_manager.datetime = saved
+
+
+def t_at(loops, vm, func, moment):
+    it = range(loops)
+    t0 = perf_counter()
+    for _ in it:
+        func(vm, moment)
+    return perf_counter() - t0
+
+
+# (row label, benchmark name, timed function, arguments): the version at a moment, against
+# current with the clock frozen there (the first row).
+MOMENT_OPS = [
+    ("vm.current, clock frozen", "current_frozen", t_current_frozen, (MOMENT,)),
+    ("at(vm, naive datetime)", "at", t_at, (quorlin.at, MOMENT)),
+    ("at(vm, aware datetime)", "at_aware", t_at, (quorlin.at, MOMENT.astimezone())),
+    ("at(vm, date)", "at_date", t_at, (quorlin.at, TODAY)),
+    ("name_at(vm, naive datetime)", "name_at", t_at, (quorlin.name_at, MOMENT)),
+]
+
 # (row label, benchmark name suffix, timed function, argument maker(cls), floor benchmark or None)
 OPERATIONS = [
     ("vm.current", "current", t_current, lambda cls: (cls(PKG, DATES10),), "floor_now_import"),
@@ -180,6 +215,8 @@ def check_setup():
         vm = cls(PKG, DATES10)
         got = (vm.current, vm(), vm.last, cls.get_module(module=PKG, version=CURRENT, current="#"))
         assert got == (v_cur, v_cur, v_last, v_cur), f"{cls.__module__}: picked {[m.__name__ for m in got]}"
+    vm = VersionManager(PKG, DATES10)
+    assert {quorlin.at(vm, when) for _, _, _, (_, when) in MOMENT_OPS[1:]} == {v_cur}
     assert VersionManager(PKG, PAIRS).versions == baseline.VersionManager(PKG, PAIRS).versions
 
 
@@ -222,6 +259,14 @@ def print_table(results):
     for r in rows:
         print(line(r))
 
+    rows = [[label, fmt_ns(median.get(name)), fmt_ratio(median.get(name), median.get("current_frozen"))]
+            for label, name, _, _ in MOMENT_OPS]
+    print("\nThe version at a moment, against vm.current with the clock frozen at the same moment:")
+    print(f"| {'operation':<28} | {'median (ns)':>11} | {'ratio':>6} |")
+    print(f"|{'-' * 30}|{'-' * 12}:|{'-' * 7}:|")
+    for label, ns, ratio in rows:
+        print(f"| {label:<28} | {ns:>11} | {ratio:>6} |")
+
     class TwoSlots:
         __slots__ = ("a", "b")
 
@@ -242,6 +287,8 @@ def main():
     for _, name, func, make_args, _ in OPERATIONS:
         for prefix, cls in IMPLEMENTATIONS:
             results[prefix + name] = runner.bench_time_func(prefix + name, func, *make_args(cls))
+    for _, name, func, extra in MOMENT_OPS:
+        results[name] = runner.bench_time_func(name, func, VersionManager(PKG, DATES10), *extra)
     if worker or any(b is None for b in results.values()):
         return
     print_table(results)
