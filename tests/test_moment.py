@@ -224,8 +224,7 @@ NOTES = [
        "the version name 2024 is of type int, not str: a version is named by the last part of its submodule's "
        'name, such as "v2024"') for fn in (lambda p: VM(p, {2024: date(2023, 1, 1)}).current,
                                             lambda p: VM(p, {2024: date(2023, 1, 1)})(),
-                                            lambda p: VM(p, {2024: date(2023, 1, 1)}).last,
-                                            lambda p: VM.get_module(module=p, version=2024))],
+                                            lambda p: VM(p, {2024: date(2023, 1, 1)}).last)],
     *[(fn, ValueError, "need more than 1 value to unpack", "entry 0 of the table, ('v2023_01',), is not a "
        "(name, start) pair: give a dict {name: start} or a list of (name, start) pairs")
       for fn in (lambda p: entries(p, lambda: [("v2023_01",)]).current,
@@ -233,13 +232,14 @@ NOTES = [
     # what is not explained: a missing version, an aware start, an entry's own failure, a note that
     # cannot be made, a str subclass (explained already), a dotted name whose module fails otherwise
     (lambda p: VM(p, {"v2099": date(2023, 1, 1)}).current, ModuleNotFoundError, 'Module "{pkg}.v2099" not found', None),
+    (lambda p: VM(p, {None: date(2023, 1, 1)}).current, AttributeError, 'Attribute "{pkg}"."#" not found', None),
     (lambda p: VM(p, {"v1": datetime(2023, 1, 1, tzinfo=timezone.utc)}).current, TypeError,
      "can't compare offset-naive and offset-aware datetimes", None),
     (lambda p: VM(p, [entry_iter(1, 2, 3)]), ValueError, "too many values to unpack (expected 2)",
      "entry 0 of the table, <"),
     (lambda p: VM(p, [type("Bad", (), {"__iter__": lambda self: 1 / 0})()]), ZeroDivisionError, "division by zero", None),
     (lambda p: VM(p, [Unprintable()]), TypeError, "'Unprintable' object is not iterable", None),
-    (lambda p: VM.get_module(module=p, version=Name("v1")), TypeError,
+    (lambda p: VM(p, {Name("v1"): date(2023, 1, 1)}).current, TypeError,
      "Argument 'version' has incorrect type (expected str, got Name)",
      "Note that subclasses of built-in types are rejected here: pass an exact str."),
     (lambda p: VM.get_module(module=p, version="boom.x"), RuntimeError, "boom", None),

@@ -370,12 +370,10 @@ PyObject *translate_not_found(PyObject *module, PyObject *version, int &line) no
 
 [[gnu::noinline]] PyObject *get_module_called(PyObject *const *args, int &line) noexcept {
     PyObject *module = args[0], *version = args[1], *current = args[2];
-    if (check_str_argument(module, "module", false) < 0) return nullptr;
-    if (check_str_argument(version, "version", true) < 0) {
-        note_version_type(version);
+    if (check_str_argument(module, "module", false) < 0 ||
+        check_str_argument(version, "version", true) < 0 ||
+        check_str_argument(current, "current", true) < 0)
         return nullptr;
-    }
-    if (check_str_argument(current, "current", true) < 0) return nullptr;
     if (current == Py_None) current = g.str.current;
     if (version == Py_None) version = current;
     bool same = str_equal(version, current);
@@ -398,7 +396,7 @@ PyObject *get_module_impl(PyObject *const *args, int &line) noexcept {
 
 // VersionManager.get_module(module=self.module, version=version, current="#"), the class being
 // looked up as the module global.
-PyObject *delegate(PyObject *self, PyObject *version) noexcept {
+PyObject *ask_get_module(PyObject *self, PyObject *version) noexcept {
     Ref cls = Ref::steal(lookup_global(g.str.VersionManager));
     if (!cls) return nullptr;
     PyObject *own = fast::own_delegation(self, cls.get());
@@ -418,6 +416,13 @@ PyObject *delegate(PyObject *self, PyObject *version) noexcept {
     Ref module = Ref::steal(read_module(self));
     if (!module) return nullptr;
     return call(get_module.get(), {module.get(), version, g.str.hash}, g.str.kw_get_module);
+}
+
+// ask_get_module, explaining a version name of the table that get_module refuses.
+PyObject *delegate(PyObject *self, PyObject *version) noexcept {
+    PyObject *result = ask_get_module(self, version);
+    if (!result) note_version_type(version);
+    return result;
 }
 
 PyObject *current_impl(PyObject *const *args, int &line) noexcept {

@@ -54,7 +54,8 @@ void note_table_starts(PyObject *table) noexcept {
 }
 
 void note_version_type(PyObject *version) noexcept {
-    if (PyUnicode_Check(version)) return; // a str subclass has its own note
+    // A str subclass has a note of its own.
+    if (!raised(PyExc_TypeError) || PyUnicode_Check(version) || version == Py_None) return;
     Ref held = Ref::borrow(version);
     add_note([&] {
         return PyUnicode_FromFormat(

@@ -24,7 +24,7 @@ void note_entry(PyObject *table, PyObject *entry, Py_ssize_t index) noexcept;
 void note_start(PyObject *entry, PyObject *start) noexcept;
 // Sorting the new table (an exact list of exact pairs) failed: its first str start is explained.
 void note_table_starts(PyObject *table) noexcept;
-// The version argument of get_module was refused because it is not a str.
+// get_module failed for a version name of the table: explained when it is not a str.
 void note_version_type(PyObject *version) noexcept;
 // get_module could not find `package` + "." + `version`, a version name that holds a dot.
 void note_dotted_version(PyObject *package, PyObject *version) noexcept;
