@@ -145,6 +145,21 @@ def check(*targets: str, at: datetime | None = None, collect: bool = False) -> R
     return report
 
 
+def managers(target: str) -> list[tuple[str, VersionManager]]:
+    """The managers that `target` names, read as `quorlin check` reads its targets, each with its label.
+
+    CheckError when the target cannot be imported or names no manager.
+    """
+    unchecked: list[Unchecked] = []
+    try:
+        found = _resolve(target, unchecked)
+    except _Failed as exc:
+        raise CheckError(exc.unchecked.error) from None
+    if not found and unchecked:
+        raise CheckError(unchecked[0].error)
+    return [(item.label, item.manager) for item in found]
+
+
 class _Found(NamedTuple):
     label: str  # "module:attribute"
     manager: VersionManager

@@ -220,10 +220,10 @@ def _manager(target: object) -> tuple[str, VersionManager]:
     if not isinstance(target, str):
         pytest.fail(f"each_version takes a VersionManager or 'package:attribute', not {type(target).__name__}",
                     pytrace=False)
-    from quorlin.check import CheckError, _resolve  # the target syntax of `quorlin check`
+    from quorlin.check import CheckError, managers  # the target syntax of `quorlin check`
 
     try:
-        found = _resolve(target)
+        found = managers(target)
     except CheckError as exc:
         found, problem = [], str(exc)  # reported below, out of the handler, so that nothing is chained
     unique: dict[int, tuple[str, VersionManager]] = {}
