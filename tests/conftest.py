@@ -31,6 +31,21 @@ def run_python(code, *, env=None, check=True):
     return proc
 
 
+# A fresh interpreter's preamble: package `lp` with its version v1 imported, and `vm` for it.
+LOADED = """
+import importlib, os, sys, tempfile
+from datetime import datetime
+root = tempfile.mkdtemp()
+os.mkdir(os.path.join(root, "lp"))
+for f in ("__init__.py", "v1.py"):
+    open(os.path.join(root, "lp", f), "w").close()
+sys.path.insert(0, root)
+importlib.import_module("lp.v1")
+import quorlin.version_manager as m
+vm = m.VersionManager("lp", [("v1", datetime(2020, 1, 1))])
+"""
+
+
 def tb_entries(exc):
     """(function name, line) of every traceback entry of `exc` that this module added."""
     return [(f.name, f.lineno) for f in traceback.extract_tb(exc.__traceback__) if f.filename == FILE]

@@ -2,8 +2,9 @@
 (tests/reference.py): both must give the same results, the same errors and the same tables.
 
 The hostile steps are the ones native shortcuts can get wrong: descriptors re-initialised in place,
-module globals rebound, a re-entrant write from inside the setter, and the setter's half-built
-table reached through the garbage collector and changed."""
+module globals rebound, a re-entrant write from inside the setter, the setter's half-built table
+reached through the garbage collector and changed, attribute hooks set on the class, and datetimes
+whose fields are out of range (made from a pickled state, which checks only the month)."""
 
 import gc
 import types
@@ -16,13 +17,18 @@ from conftest import vm_mod
 
 OLD, MID, NEW = datetime(2020, 1, 1), datetime(2021, 1, 1), datetime(2022, 1, 1)
 AWARE = datetime(2021, 1, 1, tzinfo=timezone(timedelta(hours=1)))
+DAY_255 = datetime(b"\x07\xe5\x01\xff" + bytes(6))  # after 31 January 2021, before 1 February
+MICRO_MAX = datetime(b"\x07\xe5\x01\x01" + bytes(3) + b"\xff\xff\xff")  # just before 00:00:17
+FEB_30 = date(b"\x07\xe5\x02\x1e")  # no datetime holds it
 GLOBALS = ["datetime", "date", "import_module", "VersionManager"]
 SIDES = [vm_mod, reference]
 
-starts = st.sampled_from([OLD, MID, NEW, date(2020, 6, 1), date(2021, 1, 1), AWARE, "text", None])
+starts = st.sampled_from([OLD, MID, NEW, date(2020, 6, 1), date(2021, 1, 1), AWARE, "text", None,
+                          DAY_255, MICRO_MAX, FEB_30])
 pairs = st.lists(st.tuples(st.sampled_from(["a", "b", "#", "c"]), starts), max_size=4)
 shapes = st.sampled_from(["list", "tuple", "dict", "iter", "lists"])
-clocks = st.sampled_from([OLD, MID, MID + timedelta(microseconds=1), NEW, AWARE, date(2021, 6, 1)])
+clocks = st.sampled_from([OLD, MID, MID + timedelta(microseconds=1), NEW, AWARE, date(2021, 6, 1),
+                          DAY_255, MICRO_MAX, datetime(2021, 2, 1)])
 intruders = st.sampled_from([[], ("x",), ("x", "late"), ("x", datetime(2030, 1, 1)), ("x", date(2030, 1, 1))])
 
 step = st.one_of(
@@ -36,7 +42,16 @@ step = st.one_of(
     st.tuples(st.just("rebind"), st.sampled_from(["date", "import_module", "VersionManager"])),
     st.tuples(st.just("arm"), st.sampled_from(["reenter", "reinit", "rebind"])),
     st.tuples(st.just("arm_gc"), intruders),
+    st.tuples(st.just("hook"), st.sampled_from(["__getattribute__", "__getattr__", "__setattr__"])),
+    st.tuples(st.just("unhook")),
 )
+
+# Attribute hooks set on the class: each logs the names it sees.
+HOOKS = {
+    "__getattribute__": lambda log: lambda self, name: log.append(name) or object.__getattribute__(self, name),
+    "__getattr__": lambda log: lambda self, name: log.append(name) or "fallback " + name,
+    "__setattr__": lambda log: lambda self, name, value: log.append(name) or object.__setattr__(self, name, value),
+}
 
 
 class Side:
@@ -50,6 +65,7 @@ class Side:
         self.saved_globals = {n: mod.__dict__[n] for n in GLOBALS}
         self.saved_descriptors = {n: self.descriptor_state(n) for n in ("module", "versions", "current", "get_module")}
         self.armed = None
+        self.log = []
         mod.import_module = lambda *, name: "imported " + name
         self.vm = self.cls("p", [("a", OLD), ("b", NEW)])
 
@@ -81,7 +97,13 @@ class Side:
         else:
             mod.VersionManager = types.SimpleNamespace(get_module=lambda **kw: "namespace " + kw["version"])
 
+    def unhook(self):
+        for name in HOOKS:
+            if name in self.cls.__dict__:
+                delattr(self.cls, name)
+
     def close(self):
+        self.unhook()
         self.restore()
         for name, value in self.saved_globals.items():
             setattr(self.mod, name, value)
@@ -147,6 +169,10 @@ class Side:
             self.arm(args[0])
         elif op == "arm_gc":
             self.arm("gc", args[0])
+        elif op == "hook":
+            setattr(cls, args[0], HOOKS[args[0]](self.log))
+        elif op == "unhook":
+            self.unhook()
 
     def state(self):
         """The two slots as stored, read past the properties."""
@@ -169,7 +195,8 @@ def test_extension_agrees_with_the_model(program):
         try:
             trace = []
             for op, *args in program:
-                trace.append((op, outcome(lambda: side.run(op, *args)), side.state()))
+                trace.append((op, outcome(lambda: side.run(op, *args)), side.state(), side.log[:]))
+                side.log.clear()
             traces.append(trace)
         finally:
             side.close()

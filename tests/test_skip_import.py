@@ -4,14 +4,16 @@ same result as the call itself gives."""
 
 import importlib
 import importlib._bootstrap as bootstrap
+import inspect
 import sys
 import textwrap
 import threading
+import traceback
 from datetime import datetime
 
 import pytest
 
-from conftest import VM, run_python, vm_mod
+from conftest import LOADED, VM, run_python, vm_mod
 
 
 @pytest.fixture
@@ -202,21 +204,116 @@ def test_none_in_sys_modules(vm, monkeypatch):
     assert "None in sys.modules" in str(info.value.__cause__)
 
 
-def test_module_being_initialised(vm, monkeypatch):
-    mon, tool = sys.monitoring, 4
-    seen = []
-    spec = sys.modules[f"{vm.module}.v2"].__spec__
-    monkeypatch.setattr(spec, "_initializing", True, raising=False)
+def lock_taken(fn):
+    """fn()'s result, and whether it went through importlib's module lock (only the call does)."""
+    mon, tool, seen = sys.monitoring, 4, []
     mon.use_tool_id(tool, "quorlin-test")
-    try:  # the call takes and releases the module's lock, which only the call does
+    try:
         mon.register_callback(tool, mon.events.PY_START, lambda code, offset: seen.append(code.co_name))
         mon.set_local_events(tool, bootstrap._lock_unlock_module.__code__, mon.events.PY_START)
-        got = vm.last
+        got = fn()
     finally:
         mon.set_local_events(tool, bootstrap._lock_unlock_module.__code__, 0)
         mon.register_callback(tool, mon.events.PY_START, None)
         mon.free_tool_id(tool)
-    assert got is sys.modules[f"{vm.module}.v2"] and seen == ["_lock_unlock_module"]
+    return got, seen == ["_lock_unlock_module"]
+
+
+def test_module_being_initialised(vm, monkeypatch):
+    spec = sys.modules[f"{vm.module}.v2"].__spec__
+    monkeypatch.setattr(spec, "_initializing", True, raising=False)
+    assert lock_taken(lambda: vm.last) == (sys.modules[f"{vm.module}.v2"], True)
+
+
+@pytest.mark.parametrize("change", [
+    "spec._initializing = True",  # a plain attribute store, which no dict watcher sees
+    "vars(spec)\nspec._initializing = True",  # the same after the spec's __dict__ was made
+    "old = spec.__dict__\nspec.__dict__ = dict(old, _initializing=True)",  # old kept, unchanged
+    "vars(spec)['_initializing'] = True",
+])
+def test_module_found_before_is_read_again_when_being_initialised(change):
+    """In a fresh interpreter, so that the module is found and remembered first."""
+    proc = run_python(LOADED + textwrap.dedent(inspect.getsource(lock_taken)) + textwrap.dedent("""
+        import importlib._bootstrap as bootstrap
+        loaded = sys.modules["lp.v1"]
+        for _ in range(3):
+            assert vm.last is loaded
+        spec = loaded.__spec__
+    """) + change + textwrap.dedent("""
+        got = [lock_taken(lambda: vm.last), lock_taken(lambda: m.VersionManager.get_module(module="lp", version="v1"))]
+        assert got == [(loaded, True)] * 2, got
+        spec.__dict__["_initializing"] = False
+        assert lock_taken(lambda: vm.last) == (loaded, False)
+        print("waited")
+    """))
+    assert proc.stdout.startswith("waited")
+
+
+class Colliding(str):
+    """A key equal to nothing whose hash is that of `like`: look-ups of `like` that meet it run
+    __eq__, which counts and then raises once `raises` is set."""
+    def __new__(cls, like):
+        self = super().__new__(cls, "colliding " + like)
+        self.like, self.seen, self.raises = like, [], False
+        return self
+
+    def __hash__(self):
+        return hash(self.like)
+
+    def __eq__(self, other):
+        self.seen.append(other)
+        if self.raises:
+            raise LookupError("from __eq__")
+        return False
+
+
+def plant(ns, name):
+    """A colliding key met before `name` by every look-up of it (inserted first in probe order)."""
+    value = ns.pop(name)
+    key = Colliding(name)
+    ns[key] = None
+    ns[name] = value
+    key.seen.clear()
+    return key
+
+
+def importlib_frames(fn):
+    """fn(), or the importlib frames of the LookupError it raised."""
+    try:
+        return fn()
+    except LookupError as e:
+        return [f.name for f in traceback.extract_tb(e.__traceback__) if f.filename.startswith("<frozen")]
+
+
+@pytest.mark.parametrize("where, name", [
+    ("sys.modules", "{pkg}.v2"),
+    ("namespace", "__spec__"),  # the loaded module's own
+    ("globals", "import_module"),  # the namespace of this module (and of the model)
+    ("globals", "datetime"),
+])
+@pytest.mark.parametrize("raises", [False, True])
+def test_colliding_str_subclass_keys_are_compared_at_every_look_up(vm, where, name, raises):
+    """A remembered look-up holds only while the dict has exact str keys only."""
+    import reference
+    name = name.format(pkg=vm.module)
+    v1, v2 = (sys.modules[f"{vm.module}.{v}"] for v in ("v1", "v2"))
+    got = []
+    for mod in (vm_mod, reference):
+        model = mod.VersionManager(vm.module, vm.versions)
+        for _ in range(3):
+            model.last, model.current  # what could be remembered is, before the key comes
+        ns = {"sys.modules": sys.modules, "namespace": vars(v2), "globals": vars(mod)}[where]
+        key = plant(ns, name)
+        key.raises = raises
+        try:
+            outcomes = [[importlib_frames(lambda: model.last is v2), importlib_frames(lambda: model.current is v1)]
+                        for _ in range(3)]
+            got.append((outcomes, key.seen))
+        finally:
+            key.raises = False
+            del ns[key]
+    assert got[0] == got[1]
+    assert len(got[0][1]) >= 3
 
 
 def test_relative_name(pkg):
@@ -239,21 +336,6 @@ def test_rebound_global_and_its_restoration(vm, monkeypatch):
     assert results(vm) == want and len(seen) == 4
     monkeypatch.undo()
     assert results(vm) == want and len(seen) == 4
-
-
-# A fresh interpreter's preamble: package `lp` with its version v1 imported, and `vm` for it.
-LOADED = """
-import importlib, os, sys, tempfile
-from datetime import datetime
-root = tempfile.mkdtemp()
-os.mkdir(os.path.join(root, "lp"))
-for f in ("__init__.py", "v1.py"):
-    open(os.path.join(root, "lp", f), "w").close()
-sys.path.insert(0, root)
-importlib.import_module("lp.v1")
-import quorlin.version_manager as m
-vm = m.VersionManager("lp", [("v1", datetime(2020, 1, 1))])
-"""
 
 
 @pytest.mark.parametrize("func, body", [

@@ -3,11 +3,14 @@ access and calls through the stored objects would give at that moment."""
 
 import gc
 import sys
+import textwrap
+import types
 from datetime import date, datetime
 
 import pytest
 
-from conftest import VM, run_python, tb_entries, vm_mod
+import reference
+from conftest import LOADED, VM, run_python, tb_entries, vm_mod
 
 OLD, MID, NEW = datetime(2020, 1, 1), datetime(2021, 1, 1), datetime(2022, 1, 1)
 NS = VM.__dict__
@@ -62,14 +65,18 @@ def test_table_reached_through_gc_is_checked_before_the_sort(intruder, error, me
 @pytest.mark.parametrize("late, outcome", [
     (datetime(2030, 1, 1), ["late", "b", "marker-ok"]),  # sorted into its place
     (date(2030, 1, 1), "'<' not supported between instances of 'datetime.date' and 'datetime.datetime'"),
+    (None, ["b", "marker-ok"]),  # only kept: sorted() returns a new list all the same
 ])
 def test_table_reached_through_gc_sorts_as_sorted_would(late, outcome):
     first = ("marker-ok", OLD)
+    kept = []
 
     def entries():
         yield first
         for table in half_built_tables(first):
-            table.append(("late", late))  # never went through the conversion
+            kept.append(table)
+            if late is not None:
+                table.append(("late", late))  # never went through the conversion
         yield ("b", NEW)
 
     vm = VM("p", [])
@@ -80,6 +87,7 @@ def test_table_reached_through_gc_sorts_as_sorted_would(late, outcome):
     else:
         vm.versions = entries()
         assert [name for name, _ in vm.versions] == outcome
+        assert kept and all(vm.versions is not table for table in kept)
 
 
 # --- descriptors re-initialised in place: the class's version tag does not change ------------
@@ -311,3 +319,132 @@ def test_translated_error_context_and_cause(monkeypatch):
     err = info.value
     assert err.__cause__ is original and err.__context__ is original and err.__suppress_context__
     assert original.__context__ is outer  # from where it was raised, untouched by the handler
+
+
+# --- class hooks: every read and write goes through them, as on the model ------------------
+
+@pytest.fixture
+def sides(monkeypatch):
+    """The extension's module and the model, each with import_module answering the name asked."""
+    for mod in (vm_mod, reference):
+        monkeypatch.setattr(mod, "import_module", lambda *, name: "imported " + name)
+    return [vm_mod, reference]
+
+
+def outcome(fn):
+    try:
+        return "ok", fn()
+    except Exception as e:
+        return type(e).__name__, str(e)
+
+
+HOOKS = {
+    "__getattribute__": lambda log: lambda self, name: log.append(name) or object.__getattribute__(self, name),
+    "__getattr__": lambda log: lambda self, name: log.append(name) or "fallback",
+    "__setattr__": lambda log: lambda self, name, value: log.append(name) or object.__setattr__(self, name, value),
+    "__delattr__": lambda log: lambda self, name: log.append(name) or object.__delattr__(self, name),
+}
+
+
+def hooked_program(cls):
+    vm = cls("p", [("#", NEW), ("a", OLD)])  # "#": the function path, whose attribute is missing
+    got = [outcome(vm), outcome(lambda: vm.current), outcome(lambda: vm.last)]
+    vm.versions = [("a", OLD)]
+    got += [outcome(vm), outcome(lambda: vm.last), outcome(lambda: vm.module)]
+    got.append(outcome(lambda: delattr(vm, "_VersionManager__module")))
+    got.append(outcome(lambda: setattr(vm, "module", "q")))
+    return got + [outcome(lambda: vm.last)]
+
+
+@pytest.mark.parametrize("hook", HOOKS)
+def test_class_hooks_run_as_on_the_model(sides, hook):
+    got = []
+    for mod in sides:
+        cls = mod.VersionManager
+        hooked_program(cls)  # whatever the module remembers is filled before the hook comes
+        log = []
+        setattr(cls, hook, HOOKS[hook](log))
+        try:
+            got.append((hooked_program(cls), log))
+        finally:
+            delattr(cls, hook)
+    assert got[0] == got[1]
+    assert got[0][1]  # the hook did run
+
+
+# --- datetimes whose fields are out of range (made from a pickled state) ---------------------
+
+ODD = {
+    "day 255": datetime(b"\x07\xd1\x01\xff" + bytes(6)),
+    "hour 255": datetime(b"\x07\xd1\x01\x1f\xff" + bytes(5)),
+    "microsecond 2**24-1": datetime(b"\x07\xd1\x01\x01" + bytes(3) + b"\xff\xff\xff"),
+    "30 February": date(b"\x07\xd1\x02\x1e"),
+    "year 0": date(b"\x00\x00\x01\x01"),
+}
+
+
+@pytest.mark.parametrize("odd", ODD.values(), ids=ODD)
+def test_odd_datetimes_compare_as_datetime_compares_them(sides, monkeypatch, odd):
+    table = [("a", datetime(2001, 2, 1)), ("s", odd), ("b", datetime(2001, 1, 2)), ("c", datetime(2001, 1, 1, 0, 0, 1))]
+    clocks = [odd, datetime(2001, 1, 2), datetime(2001, 1, 31, 23), datetime(2001, 1, 1, 0, 0, 1, 1)]
+    got = []
+    for mod in sides:
+        cls = mod.VersionManager
+        try:
+            vm = cls("p", table)
+        except ValueError as e:  # a date that no datetime can hold, at the line of the call
+            got.append(("ValueError", str(e), [line for _, line in tb_entries(e)]))
+            continue
+        row = [[name for name, _ in vm.versions]]
+        vm = cls("p", [(name, start) for name, start in table if type(start) is datetime])
+        for clock in clocks:  # the clock read by the model's and the module's own `datetime.now()`
+            with monkeypatch.context() as patch:
+                patch.setattr(mod, "datetime", types.SimpleNamespace(now=lambda: clock))
+                row.append(outcome(lambda: vm.current))
+        got.append(row)
+    assert got[0][:2] == got[1][:2]
+    if type(odd) is date:
+        assert got[0][2] == [50, 86, 82]
+    else:
+        assert got[0] == got[1]
+        assert got[0][0] == [name for name, _ in sorted(table, key=lambda item: item[1], reverse=True)]
+
+
+# --- nothing remembered keeps alive what the plain path releases ---------------------------
+
+@pytest.mark.parametrize("release", [
+    # a property's function that a re-check of the class read, the original then put back
+    """VM = m.VersionManager
+    orig = VM.__dict__["versions"]
+    f = lambda self: [("v1", datetime(2020, 1, 1))]
+    ref = weakref.ref(f)
+    VM.versions = property(f, orig.fset)
+    vm.last
+    VM.versions = orig
+    del f""",
+    """VM = m.VersionManager
+    orig = VM.__dict__["get_module"]
+    f = lambda **kw: None
+    ref = weakref.ref(f)
+    VM.get_module = staticmethod(f)
+    vm.last
+    VM.get_module = orig
+    del f""",
+    # a module found before, then dropped from sys.modules
+    """mod = sys.modules.pop("lp.v1")
+    del sys.modules["lp"].v1
+    ref = weakref.ref(mod)
+    del mod""",
+    # a dict that served as sys.modules for a while
+    """class Modules(dict):
+        pass
+    saved = sys.modules
+    sys.modules = Modules(saved)
+    ref = weakref.ref(sys.modules)
+    vm.last
+    sys.modules = saved""",
+], ids=["property", "staticmethod", "module", "sys.modules"])
+def test_nothing_remembered_is_kept_alive(release):
+    proc = run_python(LOADED + "import gc, weakref\nfor _ in range(3):\n    vm.last, vm.current\n" +
+                      textwrap.dedent("    " + release) + "\ngc.collect()\nprint(ref() is None)")
+    assert proc.stdout == "True\n"

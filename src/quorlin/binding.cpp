@@ -155,8 +155,9 @@ namespace {
 // The module namespace's value for `name`, else the builtins' (new reference).
 [[gnu::noinline]] PyObject *read_global(PyObject *name) noexcept {
     PyObject *value = nullptr;
+    bool plain = fast::str_keyed(g.globals); // then the read runs no Python code
     int found = PyDict_GetItemRef(g.globals, name, &value);
-    if (found > 0) fast::remember_global(name, value); // no Python code ran since the read
+    if (found > 0 && plain) fast::remember_global(name, value);
     if (found != 0) return value;
     if (PyObject_GetOptionalAttr(g.builtins, name, &value) != 0) return value;
     PyErr_Format(PyExc_NameError, "name '%U' is not defined", name);

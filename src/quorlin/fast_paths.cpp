@@ -37,6 +37,73 @@ constexpr bool kEnabled = true;
 #endif
 
 // ---------------------------------------------------------------------------------------------
+// Interpreter internals, each read only on the versions whose headers it was checked against;
+// elsewhere the accessor answers so that the shortcuts needing it are not taken.
+
+#if PY_VERSION_HEX >= 0x030D0000 && PY_VERSION_HEX < 0x030E0000 && !defined(Py_GIL_DISABLED)
+// CPython 3.13's dict keys object and dict values (Include/internal/pycore_dict.h).
+struct DictKeys {
+    Py_ssize_t refcnt;
+    uint8_t log2_size, log2_index_bytes, kind;
+    uint32_t version;
+    Py_ssize_t usable, nentries;
+    char indices[]; // 1 << log2_index_bytes bytes, then the entries
+};
+struct DictUnicodeEntry {
+    PyObject *key, *value;
+};
+struct DictValues {
+    uint8_t capacity, size, embedded, valid;
+    PyObject *values[1];
+};
+constexpr uint8_t kDictKeysGeneral = 0; // DICT_KEYS_GENERAL; unicode and split keys are exact str
+
+// Every key of `dict` is an exact str (what the interpreter's own global-variable specialisation
+// requires, DK_IS_UNICODE): a look-up with an exact str compares strings and runs no Python code.
+// A key of any other type turns the keys general, until the dict is emptied.
+bool only_str_keys(PyObject *dict) noexcept {
+    if (!kEnabled) return false;
+    auto *keys = reinterpret_cast<DictKeys *>(reinterpret_cast<PyDictObject *>(dict)->ma_keys);
+    return keys->kind != kDictKeysGeneral;
+}
+
+// The index of the exact str `name` among the keys that the instances of the heap type `type`
+// share (append-only: an index once found stays), or -1.
+Py_ssize_t shared_key_index(PyTypeObject *type, PyObject *name) noexcept {
+    if (!kEnabled || !(type->tp_flags & Py_TPFLAGS_INLINE_VALUES) ||
+        type->tp_basicsize != sizeof(PyObject))
+        return -1;
+    auto *keys = reinterpret_cast<DictKeys *>(reinterpret_cast<PyHeapTypeObject *>(type)->ht_cached_keys);
+    if (!keys || keys->kind == kDictKeysGeneral) return -1;
+    auto *entries = reinterpret_cast<DictUnicodeEntry *>(keys->indices + (size_t{1} << keys->log2_index_bytes));
+    for (Py_ssize_t i = 0; i < keys->nentries; i++)
+        if (entries[i].key == name) return i; // attribute names are interned
+    return -1;
+}
+
+// The attribute at shared-key index `ix` of `obj`, an instance of a type for which
+// shared_key_index() found it, as its inline values hold it: true with `*value` borrowed (nullptr
+// when unset) while those values are the object's attributes (its __dict__, if made, is a view of
+// them); false when its attributes live in a dict of their own.
+bool inline_attribute(PyObject *obj, Py_ssize_t ix, PyObject *&value) noexcept {
+    auto *values = reinterpret_cast<DictValues *>(reinterpret_cast<char *>(obj) + sizeof(PyObject));
+    if (!values->valid || ix >= values->capacity) return false;
+    value = values->values[ix];
+    return true;
+}
+#else
+bool only_str_keys(PyObject *) noexcept {
+    return false;
+}
+Py_ssize_t shared_key_index(PyTypeObject *, PyObject *) noexcept {
+    return -1;
+}
+bool inline_attribute(PyObject *, Py_ssize_t, PyObject *&) noexcept {
+    return false;
+}
+#endif
+
+// ---------------------------------------------------------------------------------------------
 // The watcher: one ID for every dict watched, one change counter per dict.
 
 int watcher = -1;
@@ -104,21 +171,23 @@ struct StaticMethodLayout {
     PyObject_HEAD PyObject *callable;
 };
 
-struct OwnProperty {
-    Ref prop, get, set; // held, so that identity tests never meet a reused address
-};
-
+// The class's own descriptors, borrowed from its namespace: they live as long as it is unchanged,
+// and they are used only then. Nothing is held that the class would not hold itself.
 struct ClassState {
     Ref cls;            // the class as assembled (held for the life of the process)
     bool valid = false; // the last check found it as assembled
     uint64_t checked_changes = 0;
     unsigned int checked_tag = 0;
-    Py_ssize_t offsets[2] = {0, 0}; // by Slot
-    OwnProperty props[3];           // by Prop
-    Ref get_module, get_module_func;
+    Py_ssize_t offsets[2] = {0, 0};   // by Slot
+    PropertyLayout *props[3] = {};    // by Prop
+    StaticMethodLayout *get_module = nullptr;
 };
 Forever<ClassState> class_state;
 ClassState &cs = class_state.get();
+
+// By Prop: the rows of the functions assembled into each property.
+constexpr const FunctionSpec *kGetters[] = {&kModuleGet, &kVersionsGet, &kCurrent};
+constexpr const FunctionSpec *kSetters[] = {&kModuleSet, &kVersionsSet, nullptr};
 
 // obj.<attr> as an owned reference, None read as nothing.
 int read_attr(PyObject *obj, const char *attr, Ref &out) noexcept {
@@ -135,14 +204,19 @@ int entry_of_type(PyTypeObject *cls, PyObject *name, PyTypeObject *type, Ref &ou
     return 0;
 }
 
-// Fills `next` (whose cls is set) from the class namespace. Runs no Python code: it reads exact
-// dicts, properties, static methods and member descriptors, and drops nothing but what it made.
-// -1 with an exception set only for failures of the interpreter itself.
+// Fills `next` (whose cls is set) from the class namespace. Runs no Python code: it reads a dict
+// of exact str keys, properties, static methods and member descriptors, and drops nothing but
+// references it took to what the namespace holds. -1 with an exception set only for failures of
+// the interpreter itself.
 int check_class(ClassState &next) noexcept {
     auto *type = reinterpret_cast<PyTypeObject *>(next.cls.get());
     next.checked_changes = class_changes;
     next.checked_tag = PyUnstable_Type_AssignVersionTag(type) ? type->tp_version_tag : 0;
-    if (next.checked_tag == 0) return 0;
+    // Attribute access hooks (__getattribute__, __getattr__, __setattr__, __delattr__) replace
+    // these slots: every read and write then goes through them.
+    if (next.checked_tag == 0 || !only_str_keys(type->tp_dict) ||
+        type->tp_getattro != PyObject_GenericGetAttr || type->tp_setattro != PyObject_GenericSetAttr)
+        return 0;
     PyObject *slot_names[] = {g.str.slot_module, g.str.slot_versions};
     for (int i = 0; i < 2; i++) {
         Ref descr;
@@ -153,30 +227,25 @@ int check_class(ClassState &next) noexcept {
         next.offsets[i] = member->offset;
     }
     PyObject *prop_names[] = {g.str.module, g.str.versions, g.str.current};
-    const FunctionSpec *getters[] = {&kModuleGet, &kVersionsGet, &kCurrent};
-    const FunctionSpec *setters[] = {&kModuleSet, &kVersionsSet, nullptr};
     for (int i = 0; i < 3; i++) {
-        OwnProperty &p = next.props[i];
-        if (entry_of_type(type, prop_names[i], &PyProperty_Type, p.prop) < 0) return -1;
-        if (!p.prop) return 0;
-        if (read_attr(p.prop.get(), "fget", p.get) < 0 ||
-            read_attr(p.prop.get(), "fset", p.set) < 0)
+        Ref prop, get, set;
+        if (entry_of_type(type, prop_names[i], &PyProperty_Type, prop) < 0) return -1;
+        if (!prop) return 0;
+        if (read_attr(prop.get(), "fget", get) < 0 || read_attr(prop.get(), "fset", set) < 0)
             return -1;
-        auto *layout = reinterpret_cast<PropertyLayout *>(p.prop.get());
-        if (layout->get != p.get.get() || layout->set != p.set.get() || !p.get ||
-            spec_of(p.get.get()) != getters[i] ||
-            (p.set ? spec_of(p.set.get()) : nullptr) != setters[i])
+        auto *layout = reinterpret_cast<PropertyLayout *>(prop.get());
+        if (layout->get != get.get() || layout->set != set.get() || !get ||
+            spec_of(get.get()) != kGetters[i] || (set ? spec_of(set.get()) : nullptr) != kSetters[i])
             return 0;
+        next.props[i] = layout;
     }
     Ref method, func;
     if (entry_of_type(type, g.str.get_module, &PyStaticMethod_Type, method) < 0) return -1;
     if (method) {
         if (read_attr(method.get(), "__func__", func) < 0) return -1;
-        if (func && reinterpret_cast<StaticMethodLayout *>(method.get())->callable == func.get() &&
-            spec_of(func.get()) == &kGetModule) {
-            next.get_module = std::move(method);
-            next.get_module_func = std::move(func);
-        }
+        auto *layout = reinterpret_cast<StaticMethodLayout *>(method.get());
+        if (func && layout->callable == func.get() && spec_of(func.get()) == &kGetModule)
+            next.get_module = layout;
     }
     next.valid = true;
     return 0;
@@ -217,20 +286,22 @@ PyObject *slot_value(PyObject *self, Slot slot) noexcept {
     return *reinterpret_cast<PyObject **>(reinterpret_cast<char *>(self) + offset);
 }
 
-const OwnProperty &own(Prop prop) noexcept {
-    return cs.props[static_cast<int>(prop)];
+// The property still runs the getter assembled into it (once the class is intact): a function of
+// this module with the getter's row, which behaves as that row says whatever object it is.
+bool getter_in_force(Prop prop) noexcept {
+    int i = static_cast<int>(prop);
+    return spec_of(cs.props[i]->get) == kGetters[i];
 }
 
-// The property still runs the getter assembled into it (once the class is intact).
-bool getter_in_force(Prop prop) noexcept {
-    const OwnProperty &p = own(prop);
-    return reinterpret_cast<PropertyLayout *>(p.prop.get())->get == p.get.get();
+bool setter_in_force(Prop prop) noexcept {
+    int i = static_cast<int>(prop);
+    PyObject *set = cs.props[i]->set;
+    return set && kSetters[i] && spec_of(set) == kSetters[i];
 }
 
 // The static method still wraps the function assembled into it (once the class is intact).
 bool static_method_in_force() noexcept {
-    return cs.get_module && reinterpret_cast<StaticMethodLayout *>(cs.get_module.get())->callable ==
-                                cs.get_module_func.get();
+    return cs.get_module && spec_of(cs.get_module->callable) == &kGetModule;
 }
 
 bool datetime_api() noexcept {
@@ -264,7 +335,8 @@ struct ImportState {
     bool valid = false;
     uint64_t checked_changes = 0;
     unsigned int spec_tag = 0;
-    Ref modules; // sys.modules
+    PyObject *modules = nullptr; // sys.modules: the interpreter's own dict, which it holds
+    Py_ssize_t initializing_index = -1; // of _initializing among ModuleSpec's shared keys, once found
 };
 
 // What every skipped call reads, side by side (borrowed from ImportState, which holds them).
@@ -292,11 +364,17 @@ bool exact_module(PyObject *obj) noexcept {
 }
 
 // Reads the recorded namespaces again, filling `next.valid`, `next.modules` and `next.spec_tag`.
-// Runs no Python code. -1 with an exception set only for failures of the interpreter itself.
+// Runs no Python code: every dict it reads holds exact str keys only, or it reads no further. -1 with an exception set only for failures of the interpreter itself.
 int check_import(ImportState &next) noexcept {
     next.checked_changes = import_changes;
     PyObject *ns = PyModule_GetDict(is.importlib.get());
     PyObject *bns = PyModule_GetDict(is.bootstrap.get());
+    PyObject *sys_ns = PyModule_GetDict(is.sys.get());
+    auto *spec = reinterpret_cast<PyTypeObject *>(is.module_spec.get());
+    // The import system's own reads of these run no Python code either; a look-up that would is
+    // left to it.
+    for (PyObject *dict : {ns, bns, sys_ns, is.builtins_dict.get(), spec->tp_dict})
+        if (!only_str_keys(dict)) return 0;
     Ref value;
     if (item(ns, "_bootstrap", value) < 0) return -1;
     if (value.get() != is.bootstrap.get()) return 0;
@@ -314,11 +392,10 @@ int check_import(ImportState &next) noexcept {
         if (item(is.builtins_dict.get(), kBuiltinNames[i], value) < 0) return -1;
         if (value.get() != is.builtins[i].get()) return 0;
     }
-    if (item(PyModule_GetDict(is.sys.get()), "modules", next.modules) < 0) return -1;
-    if (next.modules.get() != PyImport_GetModuleDict() || !PyDict_CheckExact(next.modules.get()))
-        return 0;
-    if (PyDict_Watch(watcher, next.modules.get()) < 0) return -1; // what look-ups found there
-    auto *spec = reinterpret_cast<PyTypeObject *>(is.module_spec.get());
+    if (item(sys_ns, "modules", value) < 0) return -1;
+    if (value.get() != PyImport_GetModuleDict() || !PyDict_CheckExact(value.get())) return 0;
+    next.modules = value.get();
+    if (PyDict_Watch(watcher, next.modules) < 0) return -1; // what look-ups found there
     if (spec->tp_getattro != PyObject_GenericGetAttr) return 0;
     if (PyObject_GetOptionalAttr(is.module_spec.get(), g.str.initializing, value.out()) < 0)
         return -1;
@@ -341,9 +418,9 @@ bool import_checked_now() noexcept {
         is.valid = next.valid && rc == 0;
         is.checked_changes = next.checked_changes;
         is.spec_tag = next.spec_tag;
-        std::swap(is.modules, next.modules);
+        is.modules = next.modules;
         return rc;
-    }); // CAUTION: the previous sys.modules may have been dropped, which may run Python code ...
+    }); // CAUTION: what the check read was dropped, which may run Python code ...
     return is.valid && import_checked_now(); // ... so the answer holds only if nothing changed
 }
 
@@ -368,9 +445,8 @@ uint64_t quiet_version = UINT64_MAX;
         PY_MONITORING_EVENT_BRANCH,      PY_MONITORING_EVENT_STOP_ITERATION,
         PY_MONITORING_EVENT_RAISE,       PY_MONITORING_EVENT_EXCEPTION_HANDLED,
         PY_MONITORING_EVENT_PY_UNWIND,   PY_MONITORING_EVENT_PY_THROW,
-        PY_MONITORING_EVENT_RERAISE,     PY_MONITORING_EVENT_C_RETURN,
-        PY_MONITORING_EVENT_C_RAISE,
-    };
+        PY_MONITORING_EVENT_RERAISE,
+    }; // C_RETURN and C_RAISE come with CALL; the scope has no state of their own for them
     constexpr Py_ssize_t n = sizeof kEvents;
     PyMonitoringState states[n];
     uint64_t version = UINT64_MAX; // never a version: the states are filled
@@ -440,10 +516,14 @@ bool standard_global() noexcept {
 }
 
 // What a look-up found for a path, until any of the dicts it read changes: sys.modules (watched
-// when checked), the module's namespace, the ModuleSpec's attribute dict (watched when remembered),
-// all counted in import_changes.
+// when checked) and the module's namespace (watched when remembered), both counted in
+// import_changes. The module and its spec are borrowed: sys.modules holds the one and the module's
+// namespace the other for as long as neither changes, and they are used only then. The spec's
+// _initializing is read again at every use: an attribute store into an object whose attributes
+// live inline reaches no dict watcher.
 struct FoundModule {
-    Ref path, module, spec;
+    Ref path;
+    PyObject *module = nullptr, *spec = nullptr;
     uint64_t changes = 0;
     // The get_module call that asked for the path, when the import_module it read was the one
     // remembered from the module namespace at globals_changes `globals` (see known_submodule()).
@@ -457,20 +537,32 @@ struct FoundModules {
 Forever<FoundModules> found_modules;
 FoundModules &found = found_modules.get();
 
-// The module spec is None or of the class as recorded, whose attribute reads the last check of the
-// import system found to run no Python code.
-bool plain_spec(PyObject *spec) noexcept {
-    return spec == Py_None ||
-           Py_TYPE(spec) == reinterpret_cast<PyTypeObject *>(is.module_spec.get());
+// spec_ready() for a spec whose attributes live in a dict of their own (or on an interpreter whose
+// inline values are not read): the dict is read only while it holds exact str keys.
+[[gnu::noinline]] int spec_ready_in_dict(PyObject *spec) noexcept {
+    Ref attrs = Ref::steal(PyObject_GenericGetDict(spec, nullptr));
+    if (!attrs) return -1;
+    if (!PyDict_CheckExact(attrs.get()) || !only_str_keys(attrs.get())) return 0;
+    Ref initializing;
+    if (PyDict_GetItemRef(attrs.get(), g.str.initializing, initializing.out()) < 0) return -1;
+    return !initializing || initializing.get() == Py_False;
 }
 
-// Watches the dicts a look-up of `path` read, so that its answer may be remembered. False when
-// one of them cannot be watched (the answer is then used once).
-bool watch_found(PyObject *module, PyObject *spec) noexcept {
-    if (PyDict_Watch(watcher, PyModule_GetDict(module)) < 0) return false;
-    if (spec == Py_None) return true;
-    Ref attrs = Ref::steal(PyObject_GenericGetDict(spec, nullptr));
-    return attrs && PyDict_CheckExact(attrs.get()) && PyDict_Watch(watcher, attrs.get()) == 0;
+// getattr(spec, "_initializing", False) is False, read as importlib reads it, for a spec that is
+// None or of the class as recorded, whose attribute reads the last check of the import system found
+// to come down to the instance's own attributes: 1 yes, 0 no or unknown (make the call), -1 with an
+// exception set for failures of the interpreter itself. Runs no Python code.
+[[gnu::always_inline]] inline int spec_ready(PyObject *spec) noexcept {
+    if (spec == Py_None) return 1;
+    auto *type = reinterpret_cast<PyTypeObject *>(is.module_spec.get());
+    if (Py_TYPE(spec) != type) return 0;
+    if (is.initializing_index < 0) [[unlikely]]
+        is.initializing_index = shared_key_index(type, g.str.initializing);
+    PyObject *value = nullptr;
+    if (is.initializing_index >= 0 && inline_attribute(spec, is.initializing_index, value))
+        [[likely]]
+        return !value || value == Py_False; // read where the interpreter itself reads it
+    return spec_ready_in_dict(spec);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -487,6 +579,10 @@ Forever<KeptPaths> kept_paths;
 KeptPaths &kept = kept_paths.get();
 
 } // namespace
+
+bool str_keyed(PyObject *dict) noexcept {
+    return only_str_keys(dict);
+}
 
 int watch_globals(PyObject *globals) noexcept {
     globals_changes++;
@@ -537,9 +633,7 @@ PyObject *own_slot_value(PyObject *self, Slot slot) noexcept {
 }
 
 bool own_setter(PyObject *self, Prop prop) noexcept {
-    if (!instance_intact(self)) return false;
-    const OwnProperty &p = own(prop);
-    return p.set && reinterpret_cast<PropertyLayout *>(p.prop.get())->set == p.set.get();
+    return instance_intact(self) && setter_in_force(prop);
 }
 
 bool own_get_module(PyObject *cls) noexcept {
@@ -612,6 +706,9 @@ bool native_sort(PyObject *table) noexcept {
     if (!kEnabled || !PyCFunction_Check(g.sorted) || PyCFunction_GET_SELF(g.sorted) != g.builtins ||
         std::strcmp(reinterpret_cast<PyCFunctionObject *>(g.sorted)->m_ml->ml_name, "sorted") != 0)
         return false;
+    // sorted() returns a new list; sorting this one in place is the same only while nothing else
+    // holds it (Python code run while it was built may have found it through gc and kept it).
+    if (Py_REFCNT(table) != 1) return false;
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(table); i++) {
         PyObject *entry = PyList_GET_ITEM(table, i);
         if (!PyTuple_CheckExact(entry) || PyTuple_GET_SIZE(entry) != 2 ||
@@ -690,38 +787,38 @@ namespace {
 [[gnu::noinline]] int look_up_loaded(PyObject *path, PyObject **module, const Call *call) noexcept {
     // An absolute name whose module is loaded: sys.modules.get(name), then
     // getattr(getattr(module, "__spec__", None), "_initializing", False), as importlib reads them,
-    // for a module and spec whose classes run no Python code on those reads; or what those reads
-    // found before, while none of the dicts they read has changed.
+    // for a module and spec whose classes run no Python code on those reads and dicts of exact str
+    // keys; or what the first two reads found before, while neither dict they read has changed.
     if (PyUnicode_GET_LENGTH(path) == 0 || PyUnicode_READ_CHAR(path, 0) == '.') return 0;
     for (const FoundModule &f : found.entries) {
         if (f.path.get() != path || f.changes != import_changes) continue;
-        if (!exact_module(f.module.get()) || !plain_spec(f.spec.get())) return 0;
-        *module = Py_NewRef(f.module.get());
+        if (!exact_module(f.module)) return 0;
+        int ready = spec_ready(f.spec);
+        if (ready <= 0) return ready;
+        *module = Py_NewRef(f.module);
         return 1;
     }
     uint64_t changes = import_changes;
+    if (!only_str_keys(is.modules)) return 0;
     Ref loaded;
-    if (PyDict_GetItemRef(is.modules.get(), path, loaded.out()) < 0) return -1;
+    if (PyDict_GetItemRef(is.modules, path, loaded.out()) < 0) return -1;
     if (!exact_module(loaded.get())) return 0; // missing, None, or a class of its own
+    PyObject *ns = PyModule_GetDict(loaded.get());
+    if (!only_str_keys(ns)) return 0;
     Ref spec;
-    int has = PyDict_GetItemRef(PyModule_GetDict(loaded.get()), g.str.dunder_spec, spec.out());
+    int has = PyDict_GetItemRef(ns, g.str.dunder_spec, spec.out());
     if (has <= 0) return has; // without __spec__, the module's __getattr__ would be asked
-    if (!plain_spec(spec.get())) return 0;
-    if (spec.get() != Py_None) {
-        Ref initializing;
-        if (PyObject_GetOptionalAttr(spec.get(), g.str.initializing, initializing.out()) < 0)
-            return -1;
-        if (initializing && initializing.get() != Py_False) return 0;
-    }
-    // Nothing above ran Python code: remember the answer, if its dicts can be watched.
-    FoundModule replaced;
+    int ready = spec_ready(spec.get());
+    if (ready <= 0) return ready;
+    // Nothing above ran Python code: remember the answer, if the module's namespace can be watched
+    // (sys.modules is).
     if (changes == import_changes) {
-        if (watch_found(loaded.get(), spec.get())) {
+        if (PyDict_Watch(watcher, ns) == 0) {
             FoundModule &f = found.entries[found.next++ % 4];
-            std::swap(replaced, f); // f is left empty
+            f = FoundModule{}; // what it held are exact str objects: dropping them runs no code
             f.path = Ref::borrow(path);
-            f.module = Ref::borrow(loaded.get());
-            f.spec = std::move(spec);
+            f.module = loaded.get();
+            f.spec = spec.get();
             f.changes = changes;
             if (call && standard_global()) {
                 f.package = Ref::borrow(call->package);
@@ -734,7 +831,7 @@ namespace {
         }
     }
     *module = loaded.release();
-    return 1; // CAUTION: `replaced` is dropped here, which may run Python code
+    return 1;
 }
 
 } // namespace
@@ -754,9 +851,11 @@ PyObject *known_submodule(PyObject *package, PyObject *version, PyObject *curren
         // the call down the plain path, which checks it again), so nothing here runs Python code.
         if (!is.recorded || f.changes != import_changes || f.globals != globals_changes ||
             !functions_unchanged() || !import_checked_now() || !is.valid || !thread_allows_skip() ||
-            !exact_module(f.module.get()) || !plain_spec(f.spec.get()))
+            !exact_module(f.module))
             return nullptr;
-        return Py_NewRef(f.module.get());
+        int ready = spec_ready(f.spec);
+        if (ready < 0) PyErr_Clear(); // the plain path meets the failure again
+        return ready > 0 ? Py_NewRef(f.module) : nullptr;
     }
     return nullptr;
 }

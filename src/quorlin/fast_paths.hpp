@@ -1,38 +1,66 @@
 // fast_paths.hpp: every shortcut the members take, each beside the one condition under which it
 // gives exactly what the plain path (attribute access, calls through the stored objects) gives.
 //
+// The contract. The shortcuts give exactly what the plain path gives, for every program whose
+// outcome Python defines, the way the interpreter's own specialisations do: the same results,
+// errors, traceback entries, calls of Python code (hooks, __eq__ of keys, getters) in the same
+// order, and nothing kept alive that the plain path would release. Outside it, as Python leaves
+// them open: when the collector, finalizers and signal handlers run; how much C recursion headroom
+// a call uses; the identity of equal strings; the namespace of an immutable built-in type changed
+// through the collector; code executed inside importlib's own namespace before this module loads.
+//
+// The checks themselves run no Python code: they read dicts only while every key is an exact str
+// (a look-up then compares strings), read objects of exact built-in types, and drop only
+// references to what something else still holds. No condition rests on watching an instance's
+// __dict__: the interpreter calls no dict watcher for attribute stores into an object whose
+// attributes live inline.
+//
 // 1. Remembered module globals (look-ups of datetime, date, import_module, ...).
-//    Trusts: the value found under a name in the module namespace.
-//    Invalidated by: any change of the namespace.
-//    Detected by: a dict watcher counting its changes. No watcher ID left: never taken.
+//    Trusts: the value found under a name in the module namespace, by a look-up that ran no Python
+//    code.
+//    Invalidated by: any change of the namespace; a key that is not an exact str (a str subclass
+//    with a colliding hash has its __eq__ run by every look-up).
+//    Detected by: a dict watcher counting its changes; the namespace's keys all exact str when
+//    read (as the interpreter's own global-variable specialisation requires). No watcher ID left:
+//    never taken.
 // 2. Intact instance: the getters read the slot directly.
-//    Trusts: type(self) is the class as assembled and its namespace holds what it held then.
+//    Trusts: type(self) is the class as assembled, its namespace holds what it held then, and
+//    attribute reads and writes on its instances are the generic ones.
 //    Invalidated by: a class attribute set or deleted, the class dict changed behind the class's
-//    back (through gc), __bases__ assigned, __class__ assigned on the instance.
+//    back (through gc), __bases__ assigned, __class__ assigned on the instance; __getattribute__,
+//    __getattr__, __setattr__ or __delattr__ set on the class (its tp_getattro / tp_setattro).
 //    Detected by: type identity; a dict watcher on the class namespace and the class's version
-//    tag, the class being checked again once after each change. No watcher ID left: never taken.
+//    tag, the class being checked again once after each change (the hooks by its two slots). No
+//    watcher ID left: never taken. The check keeps nothing but the class: the descriptors it
+//    found are borrowed from the namespace and used only while it is unchanged.
 // 3. Own property read / write: self.module, self.versions, self.current and the writes of
 //    __init__ run the member directly.
-//    Trusts: 2, and the property object still holds the function assembled into it.
+//    Trusts: 2, and the property object still holds a function of this module made from the
+//    getter's / setter's row (which behaves as the row says, whatever object it is).
 //    Invalidated by: property.__init__ run again on the very object (the class sees no change).
-//    Detected by: identity of its getter / setter, read through the property's layout, which is
+//    Detected by: the row of its getter / setter, read through the property's layout, which is
 //    confirmed against its fget / fset attributes when the class is checked.
 // 4. Own VersionManager.get_module: current and last run get_module directly.
 //    Trusts: the module global is the class of 2, its namespace intact, and the static method
-//    there still wraps the function assembled into it.
+//    there still wraps a function made from get_module's row.
 //    Invalidated by: staticmethod.__init__ run again in place; a decorator that wrapped it.
-//    Detected by: 2, then identity of the wrapped callable (layout confirmed as in 3).
+//    Detected by: 2, then the row of the wrapped callable (layout confirmed as in 3).
 // 5. Native date conversion: date(y, m, d) becomes datetime(y, m, d) without Python calls.
-//    Trusts: the module globals date and datetime are the interpreter's own classes.
+//    Trusts: the module globals date and datetime are the interpreter's own classes, whose
+//    constructor the C API's runs (the same range checks, the same errors, at the same line).
 //    Invalidated by: rebinding either. Detected by: identity with the datetime C API's types.
 // 6. Native naive comparison in the walk of current.
-//    Trusts: two naive datetimes compare by their field bytes, running no Python code.
+//    Trusts: two naive datetimes compare as their data bytes do, unsigned, whatever the fields
+//    hold (one made from a pickled state may hold a day of 255), running no Python code.
 //    Invalidated by: a clock or start of another type, or aware.
 //    Detected by: exact type and no tzinfo, checked at each comparison.
-// 7. Native sort of a new table.
-//    Trusts: every entry is an exact pair with a naive datetime start; `sorted` is the builtin.
+// 7. Native sort of a new table, in place.
+//    Trusts: every entry is an exact pair with a naive datetime start (compared as in 6);
+//    `sorted` is the builtin; nothing but the setter holds the list, so sorting it in place
+//    cannot be told from the new list sorted() returns.
 //    Invalidated by: Python code run while the table was built that reached the list (gc) and
-//    changed it. Detected by: every entry checked again at sort time.
+//    changed or kept it. Detected by: every entry checked again at sort time; the list's
+//    reference count.
 // 8. Sort key on a tuple. Trusts: item[1] of an exact tuple is its own item. Detected by: exact
 //    type and size.
 // 9. A loaded module returned without calling import_module, as the import statement does.
@@ -49,13 +77,18 @@
 //    Detected by: identity of the global; each function's version, which the interpreter zeroes
 //    for good when any of those four is replaced (its own specialised calls trust it the same
 //    way); dict watchers on those four namespaces and on ModuleSpec's, and ModuleSpec's version
-//    tag, the system being checked again once after each change; type identity of the modules
-//    and specs read by attribute; the thread state's profile and trace functions; the global
+//    tag, the system being checked again once after each change (every dict it reads holding
+//    exact str keys only); type identity of the modules and specs read by attribute; the thread
+//    state's profile and trace functions; the global
 //    monitoring events, read again whenever the instrumentation version that the running thread
 //    carries in its eval_breaker moves; the code objects' local monitors; the thread state's
-//    remaining recursion depth. No watcher ID left: never taken. What a look-up found is
-//    remembered until sys.modules, the module's namespace or its spec's attributes change (all
-//    three watched). A get_module call with the very argument objects of one answered that way,
+//    remaining recursion depth. No watcher ID left: never taken. The look-up reads sys.modules
+//    and the module's namespace only while their keys are all exact str, and the spec's
+//    _initializing from its attribute dict on the same condition (else the call is made, and its
+//    look-ups run whatever they run). What the first two found is remembered, borrowed, until
+//    sys.modules or the module's namespace changes (both watched; they hold what is remembered,
+//    and a dict that gets a key of another type changes); the spec's _initializing is read again
+//    at every use. A get_module call with the very argument objects of one answered that way,
 //    with the module namespace unchanged since (so import_module is still the function read
 //    then), gets the same answer while the conditions of the call hold.
 // 10. A Versioned module path made before is used again.
@@ -94,10 +127,14 @@ void forget() noexcept;
 // the module works without the shortcuts that need one. -1 only for other failures.
 int watch_globals(PyObject *globals) noexcept;
 
+// Every key of `dict` is an exact str, so that looking up an exact str in it runs no Python code.
+bool str_keyed(PyObject *dict) noexcept;
+
 // The value remembered for `name` (new reference) while the namespace is unchanged, else nullptr
 // without an exception.
 PyObject *remembered_global(PyObject *name) noexcept;
-// Remembers `value`, just read from the namespace under `name`, with no Python code run since.
+// Remembers `value`, just read from the namespace under `name` while str_keyed() held for it, with
+// no Python code run since.
 void remember_global(PyObject *name, PyObject *value) noexcept;
 
 // Records the freshly assembled class. -1 with an exception set on failure (no shortcut is taken
@@ -135,8 +172,9 @@ bool native_dates(PyObject *date, PyObject *datetime) noexcept;
 PyObject *midnight(PyObject *date) noexcept;
 // `value` is an exact datetime without tzinfo.
 bool naive_datetime(PyObject *value) noexcept;
-// Every entry of the exact list `table` is an exact pair with a naive datetime start, and the
-// captured `sorted` is the builtin, so the native stable sort gives what sorted() would.
+// Every entry of the exact list `table` is an exact pair with a naive datetime start, the captured
+// `sorted` is the builtin and nothing else holds `table`, so the native stable sort in place gives
+// what sorted() would.
 bool native_sort(PyObject *table) noexcept;
 // item[1] is the tuple's own item.
 bool tuple_key(PyObject *item) noexcept;

@@ -30,6 +30,8 @@ struct Function {
     PyObject *in_order; // the keyword names last found to name the parameters in order, or NULL
 };
 
+static_assert(offsetof(Function, spec) == offsetof(FunctionHead, spec), "spec_of() reads the head");
+
 Function *as_function(PyObject *self) {
     return reinterpret_cast<Function *>(self);
 }
@@ -349,10 +351,6 @@ PyObject *function_new(const FunctionSpec &spec, PyObject *globals) noexcept {
         !(f->code = make_code(spec, f->name, f->qualname, f->varnames)))
         return nullptr;
     return obj.release();
-}
-
-const FunctionSpec *spec_of(PyObject *obj) noexcept {
-    return Py_IS_TYPE(obj, g.function_type) ? as_function(obj)->spec : nullptr;
 }
 
 PyObject *run_member(const FunctionSpec &spec, PyObject *const *args) noexcept {

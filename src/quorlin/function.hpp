@@ -2,6 +2,7 @@
 #pragma once
 
 #include "ref.hpp"
+#include "state.hpp"
 
 #include <span>
 
@@ -44,8 +45,16 @@ int init_function_type() noexcept;
 // A new function object for `spec` whose __globals__ is `globals`.
 PyObject *function_new(const FunctionSpec &spec, PyObject *globals) noexcept;
 
+// The leading fields of this module's function objects (the rest is private to function.cpp).
+struct FunctionHead {
+    PyObject_HEAD vectorcallfunc vectorcall;
+    const FunctionSpec *spec;
+};
+
 // The row behind `obj` if it is one of this module's function objects, else nullptr.
-const FunctionSpec *spec_of(PyObject *obj) noexcept;
+inline const FunctionSpec *spec_of(PyObject *obj) noexcept {
+    return Py_IS_TYPE(obj, g.function_type) ? reinterpret_cast<FunctionHead *>(obj)->spec : nullptr;
+}
 
 // Runs `spec.impl` on bound arguments and adds the traceback entry when it fails: the one way a
 // member runs, whether called from Python or from another member.

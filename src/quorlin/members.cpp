@@ -147,7 +147,10 @@ PyObject *convert_impl(PyObject *const *args, int &line) noexcept {
     line = 80;
     Ref datetime = Ref::steal(lookup_global(g.str.datetime));
     if (!datetime) return nullptr;
-    if (fast::native_dates(date.get(), datetime.get())) return fast::midnight(value);
+    if (fast::native_dates(date.get(), datetime.get())) {
+        line = 82; // the call that a date with fields out of range fails
+        return fast::midnight(value);
+    }
     line = 81;
     Ref year = Ref::steal(PyObject_GetAttr(value, g.str.year));
     if (!year) return nullptr;
@@ -168,17 +171,21 @@ PyObject *sort_key_impl(PyObject *const *args, int &line) noexcept {
     return one ? PyObject_GetItem(item, one.get()) : nullptr;
 }
 
-// The fields of a naive datetime packed so that integer order is chronological order. Its data
-// bytes are year (2), month, day, hour, minute, second and microsecond (3), most significant first.
-uint64_t naive_key(PyObject *dt) noexcept {
+// Two naive datetimes compare as their data bytes do, unsigned, most significant first: year (2),
+// month, day, hour, minute, second and microsecond (3). That holds whatever the fields hold (a
+// datetime made from a pickled state checks its month only), so the key is the bytes themselves.
+struct NaiveKey {
+    uint64_t high; // bytes 0 to 7
+    uint32_t low;  // bytes 8 and 9
+    friend auto operator<=>(const NaiveKey &, const NaiveKey &) = default;
+};
+
+NaiveKey naive_key(PyObject *dt) noexcept {
     const unsigned char *d = reinterpret_cast<PyDateTime_DateTime *>(dt)->data;
-    uint64_t k = (uint64_t{d[0]} << 8U) | d[1];
-    k = (k << 4U) | d[2];
-    k = (k << 5U) | d[3];
-    k = (k << 5U) | d[4];
-    k = (k << 6U) | d[5];
-    k = (k << 6U) | d[6];
-    return (k << 20U) | (uint64_t{d[7]} << 16U) | (uint64_t{d[8]} << 8U) | d[9];
+    uint64_t high = 0;
+    for (int i = 0; i < 8; i++)
+        high = (high << 8U) | d[i];
+    return {high, (uint32_t{d[8]} << 8U) | d[9]};
 }
 
 // Sorts `table` (exact list of exact pairs whose starts are all naive datetimes) newest first,
@@ -186,7 +193,7 @@ uint64_t naive_key(PyObject *dt) noexcept {
 // since comparing naive datetimes runs no Python code.
 int sort_naive(PyObject *table) noexcept {
     struct Keyed {
-        uint64_t key;
+        NaiveKey key;
         Py_ssize_t index; // input position: equal starts keep their order
         PyObject *pair;
     };
@@ -445,7 +452,7 @@ PyObject *current_impl(PyObject *const *args, int &line) noexcept {
     // A pair as the setter stores it, with a naive start, against the naive clock: compared by
     // fields, running no Python code. The walk holds `entry`, which holds both items.
     bool naive_now = fast::naive_datetime(now.get());
-    uint64_t now_key = naive_now ? naive_key(now.get()) : 0;
+    NaiveKey now_key = naive_now ? naive_key(now.get()) : NaiveKey{};
     Py_ssize_t index = -1;
     int rc = for_each_item(table.get(), line, 157, [&](PyObject *entry) noexcept -> int {
         line = 158;
