@@ -443,7 +443,15 @@ def test_odd_datetimes_compare_as_datetime_compares_them(sides, monkeypatch, odd
     ref = weakref.ref(sys.modules)
     vm.last
     sys.modules = saved""",
-], ids=["property", "staticmethod", "module", "sys.modules"])
+    # the class, once nothing of the module's holds it
+    """ref = weakref.ref(m.VersionManager)
+    del m.VersionManager, vm""",
+    # a function of the import system, replaced
+    """import importlib._bootstrap as bootstrap
+    ref = weakref.ref(bootstrap._sanity_check)
+    bootstrap._sanity_check = lambda name, package, level: None
+    vm.last""",
+], ids=["property", "staticmethod", "module", "sys.modules", "class", "importlib"])
 def test_nothing_remembered_is_kept_alive(release):
     proc = run_python(LOADED + "import gc, weakref\nfor _ in range(3):\n    vm.last, vm.current\n" +
                       textwrap.dedent("    " + release) + "\ngc.collect()\nprint(ref() is None)")

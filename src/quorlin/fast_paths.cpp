@@ -171,19 +171,29 @@ struct StaticMethodLayout {
     PyObject_HEAD PyObject *callable;
 };
 
-// The class's own descriptors, borrowed from its namespace: they live as long as it is unchanged,
-// and they are used only then. Nothing is held that the class would not hold itself.
+// The class and its own descriptors, borrowed: the class until a weak reference reports it gone
+// (class_gone()), the descriptors from its namespace, which holds them while it is unchanged (and
+// they are used only then). Nothing is held that the module namespace would let go.
 struct ClassState {
-    Ref cls;            // the class as assembled (held for the life of the process)
-    bool valid = false; // the last check found it as assembled
+    PyObject *cls = nullptr; // the class as assembled, while it lives
+    bool valid = false;      // the last check found it as assembled
     uint64_t checked_changes = 0;
     unsigned int checked_tag = 0;
     Py_ssize_t offsets[2] = {0, 0};   // by Slot
     PropertyLayout *props[3] = {};    // by Prop
     StaticMethodLayout *get_module = nullptr;
 };
-Forever<ClassState> class_state;
-ClassState &cs = class_state.get();
+ClassState cs;
+PyObject *class_ref = nullptr; // the weak reference to cs.cls (never released: see Forever)
+
+// The weak reference's callback: the class is being destroyed.
+PyObject *class_gone(PyObject *, PyObject *) noexcept {
+    cs = ClassState{};
+    class_dict = nullptr;
+    class_changes++;
+    Py_RETURN_NONE;
+}
+PyMethodDef class_gone_def = {"class_gone", class_gone, METH_O, nullptr};
 
 // By Prop: the rows of the functions assembled into each property.
 constexpr const FunctionSpec *kGetters[] = {&kModuleGet, &kVersionsGet, &kCurrent};
@@ -209,7 +219,7 @@ int entry_of_type(PyTypeObject *cls, PyObject *name, PyTypeObject *type, Ref &ou
 // references it took to what the namespace holds. -1 with an exception set only for failures of
 // the interpreter itself.
 int check_class(ClassState &next) noexcept {
-    auto *type = reinterpret_cast<PyTypeObject *>(next.cls.get());
+    auto *type = reinterpret_cast<PyTypeObject *>(next.cls);
     next.checked_changes = class_changes;
     next.checked_tag = PyUnstable_Type_AssignVersionTag(type) ? type->tp_version_tag : 0;
     // Attribute access hooks (__getattribute__, __getattr__, __setattr__, __delattr__) replace
@@ -253,7 +263,7 @@ int check_class(ClassState &next) noexcept {
 
 bool checked_now() noexcept {
     return cs.checked_changes == class_changes &&
-           reinterpret_cast<PyTypeObject *>(cs.cls.get())->tp_version_tag == cs.checked_tag;
+           reinterpret_cast<PyTypeObject *>(cs.cls)->tp_version_tag == cs.checked_tag;
 }
 
 // Checks the class again after a change (see class_intact()).
@@ -261,13 +271,13 @@ bool checked_now() noexcept {
     if (!cs.cls) return false;
     parked([] {
         ClassState next;
-        next.cls = Ref::borrow(cs.cls.get());
+        next.cls = cs.cls;
         int rc = check_class(next);
         next.valid = next.valid && rc == 0;
         std::swap(cs, next);
         return rc;
-    }); // CAUTION: what the previous check held was dropped, which may run Python code ...
-    return cs.valid && checked_now(); // ... so the answer holds only if nothing changed meanwhile
+    }); // nothing held, nothing dropped
+    return cs.valid && checked_now();
 }
 
 // The class holds what it held when last checked; checked again once after any change.
@@ -278,7 +288,7 @@ bool class_intact() noexcept {
 }
 
 bool instance_intact(PyObject *self) noexcept {
-    return class_intact() && reinterpret_cast<PyObject *>(Py_TYPE(self)) == cs.cls.get();
+    return class_intact() && reinterpret_cast<PyObject *>(Py_TYPE(self)) == cs.cls;
 }
 
 PyObject *slot_value(PyObject *self, Slot slot) noexcept {
@@ -311,12 +321,12 @@ bool datetime_api() noexcept {
 // ---------------------------------------------------------------------------------------------
 // 9. The import system as loaded.
 
-// A function of the import system, held so that identity tests never meet a reused address, and
-// its version: the interpreter gives a function a nonzero version when it is made and sets it to
-// zero for good when its __code__, __defaults__, __kwdefaults__ or call entry is replaced. Its own
-// specialised calls trust the version the same way.
+// A function of the import system and its version: the interpreter gives a function a nonzero
+// version when it is made and sets it to zero for good when its __code__, __defaults__,
+// __kwdefaults__ or call entry is replaced. Its own specialised calls trust the version the same
+// way.
 struct ImportFunction {
-    Ref func, code;
+    PyObject *func = nullptr, *code = nullptr;
     uint32_t version = 0;
 };
 
@@ -326,20 +336,21 @@ constexpr int kBuiltins = 3; // the builtins named below
 constexpr const char *kBootstrapNames[] = {"_gcd_import", "_sanity_check", "_find_and_load"};
 constexpr const char *kBuiltinNames[] = {"getattr", "isinstance", "str"};
 
+// The import system as last recorded. Everything is borrowed from the watched dicts it was read
+// from (sys.modules, the namespaces of importlib, importlib._bootstrap and sys, the builtins),
+// which hold it while import_changes stays where it was; after any change the system is recorded
+// afresh before anything here is used again. So nothing is held that the import system would let go.
 struct ImportState {
-    bool recorded = false;
-    Ref importlib, bootstrap, sys, needs_loading, module_spec, builtins_dict;
-    Ref builtins[kBuiltins];
+    bool valid = false;           // recorded, and standard
+    uint64_t checked_changes = 0; // import_changes when recorded
+    unsigned int spec_tag = 0;    // ModuleSpec's version tag then
+    PyObject *importlib = nullptr, *bootstrap = nullptr, *sys = nullptr, *module_spec = nullptr;
+    PyObject *modules = nullptr; // sys.modules: the interpreter's own dict
     ImportFunction funcs[kFunctions];
-    // From the last check:
-    bool valid = false;
-    uint64_t checked_changes = 0;
-    unsigned int spec_tag = 0;
-    PyObject *modules = nullptr; // sys.modules: the interpreter's own dict, which it holds
     Py_ssize_t initializing_index = -1; // of _initializing among ModuleSpec's shared keys, once found
 };
 
-// What every skipped call reads, side by side (borrowed from ImportState, which holds them).
+// What every skipped call reads, side by side (copied from ImportState).
 struct HotImport {
     PyFunctionObject *funcs[kFunctions] = {};
     uint32_t versions[kFunctions] = {};
@@ -347,12 +358,19 @@ struct HotImport {
     PyObject *bootstrap = nullptr, *sys = nullptr; // read by attribute on the way
 };
 HotImport hot;
-Forever<ImportState> import_state;
-ImportState &is = import_state.get();
+ImportState is;
 
-// dict[name] as a new reference (nullptr with or without an exception).
+// dict[name] as a new reference (nullptr with or without an exception), replacing what `out` held
+// (which something else holds too: dropping it runs no Python code).
 int item(PyObject *dict, const char *name, Ref &out) noexcept {
+    out = Ref();
     return PyDict_GetItemStringRef(dict, name, out.out());
+}
+
+// `value` is the builtins module's own function `name`.
+bool own_builtin(PyObject *value, const char *name) noexcept {
+    return value && PyCFunction_Check(value) && PyCFunction_GET_SELF(value) == g.builtins &&
+           std::strcmp(reinterpret_cast<PyCFunctionObject *>(value)->m_ml->ml_name, name) == 0;
 }
 
 bool exact_function(const Ref &obj) noexcept {
@@ -363,68 +381,112 @@ bool exact_module(PyObject *obj) noexcept {
     return obj && Py_IS_TYPE(obj, &PyModule_Type);
 }
 
-// Reads the recorded namespaces again, filling `next.valid`, `next.modules` and `next.spec_tag`.
-// Runs no Python code: every dict it reads holds exact str keys only, or it reads no further. -1 with an exception set only for failures of the interpreter itself.
-int check_import(ImportState &next) noexcept {
-    next.checked_changes = import_changes;
-    PyObject *ns = PyModule_GetDict(is.importlib.get());
-    PyObject *bns = PyModule_GetDict(is.bootstrap.get());
-    PyObject *sys_ns = PyModule_GetDict(is.sys.get());
-    auto *spec = reinterpret_cast<PyTypeObject *>(is.module_spec.get());
-    // The import system's own reads of these run no Python code either; a look-up that would is
-    // left to it.
-    for (PyObject *dict : {ns, bns, sys_ns, is.builtins_dict.get(), spec->tp_dict})
-        if (!only_str_keys(dict)) return 0;
+// Records the import system into `next` (whose checked_changes is set): valid when it is the
+// standard one, every dict read watched. Runs no Python code: it looks names up only in dicts that
+// hold exact str keys only, and drops only references to what those dicts hold. -1 with an
+// exception set only for failures of the interpreter itself.
+int record_import(ImportState &next) noexcept {
+    next.modules = PyImport_GetModuleDict();
+    if (!PyDict_CheckExact(next.modules) || !only_str_keys(next.modules)) return 0;
+    if (PyDict_Watch(watcher, next.modules) < 0) return -1; // and what look-ups found there
     Ref value;
+    if (item(next.modules, "importlib", value) < 0) return -1;
+    if (!exact_module(value.get())) return 0;
+    next.importlib = value.get();
+    PyObject *ns = PyModule_GetDict(next.importlib);
+    if (!only_str_keys(ns) || PyDict_Watch(watcher, ns) < 0) return PyErr_Occurred() ? -1 : 0;
+    if (item(ns, "import_module", value) < 0) return -1;
+    if (!exact_function(value)) return 0;
+    next.funcs[kImportModule].func = value.get();
     if (item(ns, "_bootstrap", value) < 0) return -1;
-    if (value.get() != is.bootstrap.get()) return 0;
+    if (!exact_module(value.get())) return 0;
+    next.bootstrap = value.get();
+    PyObject *bns = PyModule_GetDict(next.bootstrap);
+    if (!only_str_keys(bns) || PyDict_Watch(watcher, bns) < 0) return PyErr_Occurred() ? -1 : 0;
     for (int i = 0; i < 3; i++) {
         if (item(bns, kBootstrapNames[i], value) < 0) return -1;
-        if (value.get() != is.funcs[kGcdImport + i].func.get()) return 0;
+        if (!exact_function(value)) return 0;
+        next.funcs[kGcdImport + i].func = value.get();
     }
     if (item(bns, "sys", value) < 0) return -1;
-    if (value.get() != is.sys.get()) return 0;
-    if (item(bns, "_NEEDS_LOADING", value) < 0) return -1;
-    if (value.get() != is.needs_loading.get()) return 0;
-    for (int i = 0; i < kBuiltins; i++) {
-        if (item(bns, kBuiltinNames[i], value) < 0) return -1;
-        if (value) return 0; // a module global would hide the builtin
-        if (item(is.builtins_dict.get(), kBuiltinNames[i], value) < 0) return -1;
-        if (value.get() != is.builtins[i].get()) return 0;
-    }
+    if (!exact_module(value.get())) return 0;
+    next.sys = value.get();
+    PyObject *sys_ns = PyModule_GetDict(next.sys);
+    if (!only_str_keys(sys_ns) || PyDict_Watch(watcher, sys_ns) < 0)
+        return PyErr_Occurred() ? -1 : 0;
     if (item(sys_ns, "modules", value) < 0) return -1;
-    if (value.get() != PyImport_GetModuleDict() || !PyDict_CheckExact(value.get())) return 0;
-    next.modules = value.get();
-    if (PyDict_Watch(watcher, next.modules) < 0) return -1; // what look-ups found there
+    if (value.get() != next.modules) return 0;
+    if (item(bns, "_NEEDS_LOADING", value) < 0) return -1;
+    if (!value || !Py_IS_TYPE(value.get(), &PyBaseObject_Type)) return 0; // never a module
+    if (item(bns, "ModuleSpec", value) < 0) return -1;
+    if (!value || !PyType_Check(value.get())) return 0;
+    next.module_spec = value.get();
+    auto *spec = reinterpret_cast<PyTypeObject *>(next.module_spec);
+    if (!only_str_keys(spec->tp_dict) || PyDict_Watch(watcher, spec->tp_dict) < 0)
+        return PyErr_Occurred() ? -1 : 0;
+    auto *f0 = reinterpret_cast<PyFunctionObject *>(next.funcs[kImportModule].func);
+    PyObject *builtins = f0->func_builtins;
+    if (!PyDict_CheckExact(builtins) || !only_str_keys(builtins) ||
+        PyDict_Watch(watcher, builtins) < 0)
+        return PyErr_Occurred() ? -1 : 0;
+    for (ImportFunction &f : next.funcs) {
+        auto *fo = reinterpret_cast<PyFunctionObject *>(f.func);
+        if (fo->func_builtins != builtins ||
+            fo->func_globals != (&f == &next.funcs[kImportModule] ? ns : bns) ||
+            !PyCode_Check(fo->func_code) || fo->func_version == 0 || fo->func_closure)
+            return 0;
+        f.code = fo->func_code;
+        f.version = fo->func_version;
+    }
+    for (const char *name : kBuiltinNames) {
+        if (item(bns, name, value) < 0) return -1;
+        if (value) return 0; // a module global would hide the builtin
+        if (item(builtins, name, value) < 0) return -1;
+        if (std::strcmp(name, "str") == 0 ? value.get() != reinterpret_cast<PyObject *>(&PyUnicode_Type)
+                                          : !own_builtin(value.get(), name))
+            return 0; // the interpreter's own, which the call runs without Python code of its own
+    }
     if (spec->tp_getattro != PyObject_GenericGetAttr) return 0;
-    if (PyObject_GetOptionalAttr(is.module_spec.get(), g.str.initializing, value.out()) < 0)
-        return -1;
+    value = Ref();
+    if (PyObject_GetOptionalAttr(next.module_spec, g.str.initializing, value.out()) < 0) return -1;
     if (value) return 0; // a class attribute would answer for specs without their own
     next.spec_tag = PyUnstable_Type_AssignVersionTag(spec) ? spec->tp_version_tag : 0;
     next.valid = next.spec_tag != 0;
     return 0;
 }
 
+// Nothing changed since the import system was recorded (ModuleSpec read only then: unchanged, the
+// dicts hold it).
 bool import_checked_now() noexcept {
     return is.checked_changes == import_changes &&
-           reinterpret_cast<PyTypeObject *>(is.module_spec.get())->tp_version_tag == is.spec_tag;
+           (!is.valid ||
+            reinterpret_cast<PyTypeObject *>(is.module_spec)->tp_version_tag == is.spec_tag);
 }
 
-// Checks the import system again after a change (see import_intact()).
+// Records the import system again after a change (see import_intact()).
 [[gnu::noinline]] bool recheck_import() noexcept {
+    if (!have_watcher()) return false;
     parked([] {
-        ImportState next; // only the checked fields are used
-        int rc = check_import(next);
-        is.valid = next.valid && rc == 0;
-        is.checked_changes = next.checked_changes;
-        is.spec_tag = next.spec_tag;
-        is.modules = next.modules;
+        ImportState next;
+        next.checked_changes = import_changes;
+        int rc = record_import(next);
+        next.valid = next.valid && rc == 0;
+        if (next.module_spec != is.module_spec) next.initializing_index = -1;
+        else next.initializing_index = is.initializing_index;
+        is = next;
+        for (int i = 0; i < kFunctions; i++) {
+            hot.funcs[i] = reinterpret_cast<PyFunctionObject *>(is.funcs[i].func);
+            hot.versions[i] = is.funcs[i].version;
+            hot.codes[i] = reinterpret_cast<PyCodeObject *>(is.funcs[i].code);
+        }
+        hot.bootstrap = is.bootstrap;
+        hot.sys = is.sys;
         return rc;
-    }); // CAUTION: what the check read was dropped, which may run Python code ...
-    return is.valid && import_checked_now(); // ... so the answer holds only if nothing changed
+    });
+    return is.valid && import_checked_now();
 }
 
-// The import system holds what it held when recorded; checked again once after any change.
+// The import system is the standard one as recorded; recorded again once after any change.
 bool import_intact() noexcept {
     if (import_checked_now()) [[likely]]
         return is.valid;
@@ -488,7 +550,8 @@ bool unobserved(PyThreadState *ts) noexcept {
     return true;
 }
 
-// The functions of the import path as recorded, and the modules read by attribute on the way.
+// The functions of the import path as recorded, and the modules read by attribute on the way
+// (once import_intact() held, so that they are alive).
 [[gnu::always_inline]] inline bool functions_unchanged() noexcept {
     for (int i = 0; i < kFunctions; i++)
         if (hot.funcs[i]->func_version != hot.versions[i]) return false;
@@ -504,7 +567,7 @@ bool unobserved(PyThreadState *ts) noexcept {
 // What holds of the call itself, whatever it is asked for: the standard function, unmodified, on
 // the import system as recorded; nobody would see the call; it would not fail for want of stack.
 [[gnu::noinline]] bool call_skippable() noexcept {
-    return is.recorded && functions_unchanged() && import_intact() && thread_allows_skip();
+    return import_intact() && functions_unchanged() && thread_allows_skip();
 }
 
 // The import_module that get_module reads now is the standard function, remembered from the module
@@ -512,7 +575,7 @@ bool unobserved(PyThreadState *ts) noexcept {
 bool standard_global() noexcept {
     const Remembered *r = globals_watched ? entry_for(g.str.import_module) : nullptr;
     return r && r->name == g.str.import_module && r->changes == globals_changes &&
-           r->value == is.funcs[kImportModule].func.get();
+           r->value == is.funcs[kImportModule].func;
 }
 
 // What a look-up found for a path, until any of the dicts it read changes: sys.modules (watched
@@ -554,7 +617,7 @@ FoundModules &found = found_modules.get();
 // exception set for failures of the interpreter itself. Runs no Python code.
 [[gnu::always_inline]] inline int spec_ready(PyObject *spec) noexcept {
     if (spec == Py_None) return 1;
-    auto *type = reinterpret_cast<PyTypeObject *>(is.module_spec.get());
+    auto *type = reinterpret_cast<PyTypeObject *>(is.module_spec);
     if (Py_TYPE(spec) != type) return 0;
     if (is.initializing_index < 0) [[unlikely]]
         is.initializing_index = shared_key_index(type, g.str.initializing);
@@ -608,14 +671,18 @@ void remember_global(PyObject *name, PyObject *value) noexcept {
 }
 
 int remember_class(PyObject *cls) noexcept {
+    cs = ClassState{};
+    if (!have_watcher()) return 0;
+    Ref callback = Ref::steal(PyCFunction_New(&class_gone_def, nullptr));
+    Ref ref = Ref::steal(callback ? PyWeakref_NewRef(cls, callback.get()) : nullptr);
+    if (!ref) return -1;
+    Py_XSETREF(class_ref, ref.release()); // the one replaced has no callback to run any more
+    class_dict = reinterpret_cast<PyTypeObject *>(cls)->tp_dict;
+    if (PyDict_Watch(watcher, class_dict) < 0) return -1;
     ClassState next;
-    if (have_watcher()) {
-        class_dict = reinterpret_cast<PyTypeObject *>(cls)->tp_dict;
-        if (PyDict_Watch(watcher, class_dict) < 0) return -1;
-        next.cls = Ref::borrow(cls);
-        if (check_class(next) < 0) return -1;
-    }
-    std::swap(cs, next);
+    next.cls = cls;
+    if (check_class(next) < 0) return -1;
+    cs = next;
     return 0;
 }
 
@@ -637,11 +704,11 @@ bool own_setter(PyObject *self, Prop prop) noexcept {
 }
 
 bool own_get_module(PyObject *cls) noexcept {
-    return cls == cs.cls.get() && class_intact() && static_method_in_force();
+    return cls == cs.cls && class_intact() && static_method_in_force();
 }
 
 PyObject *own_delegation(PyObject *self, PyObject *cls) noexcept {
-    if (cls != cs.cls.get() || !instance_intact(self) || !static_method_in_force() ||
+    if (cls != cs.cls || !instance_intact(self) || !static_method_in_force() ||
         !getter_in_force(Prop::module))
         return nullptr;
     PyObject *module = slot_value(self, Slot::module);
@@ -703,9 +770,7 @@ bool naive_datetime(PyObject *value) noexcept {
 }
 
 bool native_sort(PyObject *table) noexcept {
-    if (!kEnabled || !PyCFunction_Check(g.sorted) || PyCFunction_GET_SELF(g.sorted) != g.builtins ||
-        std::strcmp(reinterpret_cast<PyCFunctionObject *>(g.sorted)->m_ml->ml_name, "sorted") != 0)
-        return false;
+    if (!kEnabled || !own_builtin(g.sorted, "sorted")) return false;
     // sorted() returns a new list; sorting this one in place is the same only while nothing else
     // holds it (Python code run while it was built may have found it through gc and kept it).
     if (Py_REFCNT(table) != 1) return false;
@@ -723,61 +788,8 @@ bool tuple_key(PyObject *item) noexcept {
 }
 
 int remember_import_system() noexcept {
-    is = ImportState{};
-    hot = HotImport{};
     if (!kEnabled || !have_watcher()) return 0;
-    Ref name = Ref::steal(PyUnicode_FromString("importlib"));
-    if (!name) return -1;
-    ImportState next;
-    next.importlib = Ref::steal(PyImport_GetModule(name.get()));
-    if (!next.importlib) return PyErr_Occurred() ? -1 : 0;
-    if (!exact_module(next.importlib.get())) return 0;
-    PyObject *ns = PyModule_GetDict(next.importlib.get());
-    Ref func;
-    if (item(ns, "import_module", func) < 0 || item(ns, "_bootstrap", next.bootstrap) < 0)
-        return -1;
-    if (!exact_function(func) || !exact_module(next.bootstrap.get())) return 0;
-    PyObject *bns = PyModule_GetDict(next.bootstrap.get());
-    next.funcs[kImportModule].func = std::move(func);
-    for (int i = 0; i < 3; i++) {
-        if (item(bns, kBootstrapNames[i], next.funcs[kGcdImport + i].func) < 0) return -1;
-        if (!exact_function(next.funcs[kGcdImport + i].func)) return 0;
-    }
-    if (item(bns, "sys", next.sys) < 0 || item(bns, "_NEEDS_LOADING", next.needs_loading) < 0 ||
-        item(bns, "ModuleSpec", next.module_spec) < 0)
-        return -1;
-    if (!exact_module(next.sys.get()) || !next.needs_loading || !next.module_spec ||
-        !PyType_Check(next.module_spec.get()))
-        return 0;
-    auto *f0 = reinterpret_cast<PyFunctionObject *>(next.funcs[kImportModule].func.get());
-    next.builtins_dict = Ref::borrow(f0->func_builtins);
-    for (ImportFunction &f : next.funcs) {
-        auto *fo = reinterpret_cast<PyFunctionObject *>(f.func.get());
-        if (fo->func_builtins != f0->func_builtins ||
-            fo->func_globals != (&f == &next.funcs[kImportModule] ? ns : bns) ||
-            !PyCode_Check(fo->func_code))
-            return 0;
-        if (fo->func_version == 0 || fo->func_closure) return 0;
-        f.code = Ref::borrow(fo->func_code);
-        f.version = fo->func_version;
-    }
-    if (!PyDict_CheckExact(next.builtins_dict.get())) return 0;
-    for (int i = 0; i < kBuiltins; i++)
-        if (item(next.builtins_dict.get(), kBuiltinNames[i], next.builtins[i]) < 0) return -1;
-    PyObject *watched[] = {ns, bns, PyModule_GetDict(next.sys.get()), next.builtins_dict.get(),
-                           reinterpret_cast<PyTypeObject *>(next.module_spec.get())->tp_dict};
-    for (PyObject *dict : watched)
-        if (PyDict_Watch(watcher, dict) < 0) return -1;
-    next.recorded = true;
-    next.checked_changes = import_changes - 1; // checked at the first use
-    std::swap(is, next);
-    for (int i = 0; i < kFunctions; i++) {
-        hot.funcs[i] = reinterpret_cast<PyFunctionObject *>(is.funcs[i].func.get());
-        hot.versions[i] = is.funcs[i].version;
-        hot.codes[i] = reinterpret_cast<PyCodeObject *>(is.funcs[i].code.get());
-    }
-    hot.bootstrap = is.bootstrap.get();
-    hot.sys = is.sys.get();
+    is.checked_changes = import_changes - 1; // recorded at the first use
     return 0;
 }
 
@@ -838,7 +850,9 @@ namespace {
 
 int loaded_module(PyObject *import_module, PyObject *path, PyObject **module,
                   const Call *call) noexcept {
-    if (import_module != is.funcs[kImportModule].func.get() || !call_skippable()) return 0;
+    // Another function than the one recorded, while the record is current: the call is made.
+    if (import_module != is.funcs[kImportModule].func && import_checked_now()) return 0;
+    if (!call_skippable() || import_module != is.funcs[kImportModule].func) return 0;
     return look_up_loaded(path, module, call);
 }
 
@@ -849,8 +863,8 @@ PyObject *known_submodule(PyObject *package, PyObject *version, PyObject *curren
         // call_skippable() held when the answer was remembered, at this count of changes: with the
         // count unchanged, the import system needs no new check (a ModuleSpec tag that moved sends
         // the call down the plain path, which checks it again), so nothing here runs Python code.
-        if (!is.recorded || f.changes != import_changes || f.globals != globals_changes ||
-            !functions_unchanged() || !import_checked_now() || !is.valid || !thread_allows_skip() ||
+        if (f.changes != import_changes || f.globals != globals_changes || !is.valid ||
+            !import_checked_now() || !functions_unchanged() || !thread_allows_skip() ||
             !exact_module(f.module))
             return nullptr;
         int ready = spec_ready(f.spec);
@@ -888,8 +902,9 @@ void forget() noexcept {
     for (Remembered &r : remembered)
         r = {};
     class_dict = nullptr;
-    class_state.forget();
-    import_state.forget();
+    cs = ClassState{};
+    class_ref = nullptr; // abandoned with the class it watched
+    is = ImportState{};
     hot = HotImport{};
     found_modules.forget();
     kept_paths.forget();

@@ -3,17 +3,19 @@
 //
 // The contract. The shortcuts give exactly what the plain path gives, for every program whose
 // outcome Python defines, the way the interpreter's own specialisations do: the same results,
-// errors, traceback entries, calls of Python code (hooks, __eq__ of keys, getters) in the same
-// order, and nothing kept alive that the plain path would release. Outside it, as Python leaves
-// them open: when the collector, finalizers and signal handlers run; how much C recursion headroom
-// a call uses; the identity of equal strings; the namespace of an immutable built-in type changed
-// through the collector; code executed inside importlib's own namespace before this module loads.
+// errors and traceback entries, the same Python code run (attribute hooks, getters, the __eq__ of
+// a colliding key) in the same order, and nothing kept alive that the plain path would release.
+// They are not bound to reproduce what Python leaves open, and these stay outside the contract:
+// when the collector, finalizers and signal handlers run; how much C recursion headroom a call
+// uses; the identity of equal strings; the namespace of an immutable built-in type changed through
+// the collector; code executed inside importlib's own namespace before this module loads.
+// Everything else is inside.
 //
-// The checks themselves run no Python code: they read dicts only while every key is an exact str
-// (a look-up then compares strings), read objects of exact built-in types, and drop only
-// references to what something else still holds. No condition rests on watching an instance's
-// __dict__: the interpreter calls no dict watcher for attribute stores into an object whose
-// attributes live inline.
+// The checks themselves run no Python code: they look up exact str keys only in dicts whose keys
+// are all exact str (the look-up then compares strings and nothing else), read attributes only of
+// objects whose types they have checked, and drop only references to what something else still
+// holds. No condition rests on watching an instance's __dict__: the interpreter calls no dict
+// watcher for attribute stores into an object whose attributes live inline.
 //
 // 1. Remembered module globals (look-ups of datetime, date, import_module, ...).
 //    Trusts: the value found under a name in the module namespace, by a look-up that ran no Python
@@ -79,18 +81,19 @@
 //    way); dict watchers on those four namespaces and on ModuleSpec's, and ModuleSpec's version
 //    tag, the system being checked again once after each change (every dict it reads holding
 //    exact str keys only); type identity of the modules and specs read by attribute; the thread
-//    state's profile and trace functions; the global
-//    monitoring events, read again whenever the instrumentation version that the running thread
-//    carries in its eval_breaker moves; the code objects' local monitors; the thread state's
-//    remaining recursion depth. No watcher ID left: never taken. The look-up reads sys.modules
-//    and the module's namespace only while their keys are all exact str, and the spec's
-//    _initializing from its attribute dict on the same condition (else the call is made, and its
-//    look-ups run whatever they run). What the first two found is remembered, borrowed, until
-//    sys.modules or the module's namespace changes (both watched; they hold what is remembered,
-//    and a dict that gets a key of another type changes); the spec's _initializing is read again
-//    at every use. A get_module call with the very argument objects of one answered that way,
-//    with the module namespace unchanged since (so import_module is still the function read
-//    then), gets the same answer while the conditions of the call hold.
+//    state's profile and trace functions; the global monitoring events, read again whenever the
+//    instrumentation version that the running thread carries in its eval_breaker moves; the code
+//    objects' local monitors; the thread state's remaining recursion depth. No watcher ID left:
+//    never taken. The look-up reads sys.modules and the module's namespace only while their keys
+//    are all exact str, and the spec's _initializing where the interpreter keeps it: in the
+//    spec's inline values while those are its attributes (3.13), else in its attribute dict while
+//    that has exact str keys only (else the call is made, and its look-ups run whatever they
+//    run). What the first two found is remembered, borrowed, until sys.modules or the module's
+//    namespace changes (both watched; they hold what is remembered, and a dict that gets a key of
+//    another type changes); the spec's _initializing is read again at every use. A get_module
+//    call with the very argument objects of one answered that way, with the module namespace
+//    unchanged since (so import_module is still the function read then), gets the same answer
+//    while the conditions of the call hold.
 // 10. A Versioned module path made before is used again.
 //    Trusts: exact str objects never change, so the same two objects join to the same path.
 //    Detected by: identity of the package name and the version name (held while remembered).
@@ -108,6 +111,11 @@
 // 13. Keyword names found before to name every parameter in order: binding is skipped.
 //    Trusts: a tuple never changes, and its length fixes how many arguments came by position.
 //    Detected by: identity with the tuple held since it was found in order (per function).
+//
+// Read in the version-guarded block of internals in fast_paths.cpp (checked against the 3.13
+// headers, not free-threaded; elsewhere the shortcut needing it is off or takes its public path):
+// the kind of a dict's keys (1, 2, 9), a heap type's shared keys and an instance's inline values
+// (9).
 //
 // Built with QUORLIN_NO_FAST_PATHS every condition is false, so every member takes the plain path.
 //
