@@ -73,9 +73,11 @@ Py_ssize_t shared_key_index(PyTypeObject *type, PyObject *name) noexcept {
     if (!kEnabled || !(type->tp_flags & Py_TPFLAGS_INLINE_VALUES) ||
         type->tp_basicsize != sizeof(PyObject))
         return -1;
-    auto *keys = reinterpret_cast<DictKeys *>(reinterpret_cast<PyHeapTypeObject *>(type)->ht_cached_keys);
+    auto *keys =
+        reinterpret_cast<DictKeys *>(reinterpret_cast<PyHeapTypeObject *>(type)->ht_cached_keys);
     if (!keys || keys->kind == kDictKeysGeneral) return -1;
-    auto *entries = reinterpret_cast<DictUnicodeEntry *>(keys->indices + (size_t{1} << keys->log2_index_bytes));
+    auto *entries =
+        reinterpret_cast<DictUnicodeEntry *>(keys->indices + (size_t{1} << keys->log2_index_bytes));
     for (Py_ssize_t i = 0; i < keys->nentries; i++)
         if (entries[i].key == name) return i; // attribute names are interned
     return -1;
@@ -179,8 +181,8 @@ struct ClassState {
     bool valid = false;      // the last check found it as assembled
     uint64_t checked_changes = 0;
     unsigned int checked_tag = 0;
-    Py_ssize_t offsets[2] = {0, 0};   // by Slot
-    PropertyLayout *props[3] = {};    // by Prop
+    Py_ssize_t offsets[2] = {0, 0}; // by Slot
+    PropertyLayout *props[3] = {};  // by Prop
     StaticMethodLayout *get_module = nullptr;
 };
 ClassState cs;
@@ -225,7 +227,8 @@ int check_class(ClassState &next) noexcept {
     // Attribute access hooks (__getattribute__, __getattr__, __setattr__, __delattr__) replace
     // these slots: every read and write then goes through them.
     if (next.checked_tag == 0 || !only_str_keys(type->tp_dict) ||
-        type->tp_getattro != PyObject_GenericGetAttr || type->tp_setattro != PyObject_GenericSetAttr)
+        type->tp_getattro != PyObject_GenericGetAttr ||
+        type->tp_setattro != PyObject_GenericSetAttr)
         return 0;
     PyObject *slot_names[] = {g.str.slot_module, g.str.slot_versions};
     for (int i = 0; i < 2; i++) {
@@ -245,7 +248,8 @@ int check_class(ClassState &next) noexcept {
             return -1;
         auto *layout = reinterpret_cast<PropertyLayout *>(prop.get());
         if (layout->get != get.get() || layout->set != set.get() || !get ||
-            spec_of(get.get()) != kGetters[i] || (set ? spec_of(set.get()) : nullptr) != kSetters[i])
+            spec_of(get.get()) != kGetters[i] ||
+            (set ? spec_of(set.get()) : nullptr) != kSetters[i])
             return 0;
         next.props[i] = layout;
     }
@@ -339,7 +343,7 @@ constexpr const char *kBuiltinNames[] = {"getattr", "isinstance", "str"};
 // The import system as last recorded. Everything is borrowed from the watched dicts it was read
 // from (sys.modules, the namespaces of importlib, importlib._bootstrap and sys, the builtins),
 // which hold it while import_changes stays where it was; after any change the system is recorded
-// afresh before anything here is used again. So nothing is held that the import system would let go.
+// afresh before anything here is used again. Nothing is held that the import system lets go.
 struct ImportState {
     bool valid = false;           // recorded, and standard
     uint64_t checked_changes = 0; // import_changes when recorded
@@ -347,7 +351,8 @@ struct ImportState {
     PyObject *importlib = nullptr, *bootstrap = nullptr, *sys = nullptr, *module_spec = nullptr;
     PyObject *modules = nullptr; // sys.modules: the interpreter's own dict
     ImportFunction funcs[kFunctions];
-    Py_ssize_t initializing_index = -1; // of _initializing among ModuleSpec's shared keys, once found
+    // The index of _initializing among ModuleSpec's shared keys, once found (see spec_ready()).
+    Py_ssize_t initializing_index = -1;
 };
 
 // What every skipped call reads, side by side (copied from ImportState).
@@ -381,20 +386,28 @@ bool exact_module(PyObject *obj) noexcept {
     return obj && Py_IS_TYPE(obj, &PyModule_Type);
 }
 
+// Watches `dict` (false with an exception set when it cannot be) and tells whether its keys are
+// all exact str (false without an exception when not).
+bool watched_str_keyed(PyObject *dict) noexcept {
+    return PyDict_Watch(watcher, dict) == 0 && only_str_keys(dict);
+}
+
 // Records the import system into `next` (whose checked_changes is set): valid when it is the
 // standard one, every dict read watched. Runs no Python code: it looks names up only in dicts that
 // hold exact str keys only, and drops only references to what those dicts hold. -1 with an
 // exception set only for failures of the interpreter itself.
 int record_import(ImportState &next) noexcept {
+    // Each dict is watched before it is judged, so that a change of one found wanting (a key of
+    // another type removed again) brings the next record.
     next.modules = PyImport_GetModuleDict();
-    if (!PyDict_CheckExact(next.modules) || !only_str_keys(next.modules)) return 0;
-    if (PyDict_Watch(watcher, next.modules) < 0) return -1; // and what look-ups found there
+    if (!PyDict_CheckExact(next.modules)) return 0;
+    if (!watched_str_keyed(next.modules)) return PyErr_Occurred() ? -1 : 0;
     Ref value;
     if (item(next.modules, "importlib", value) < 0) return -1;
     if (!exact_module(value.get())) return 0;
     next.importlib = value.get();
     PyObject *ns = PyModule_GetDict(next.importlib);
-    if (!only_str_keys(ns) || PyDict_Watch(watcher, ns) < 0) return PyErr_Occurred() ? -1 : 0;
+    if (!watched_str_keyed(ns)) return PyErr_Occurred() ? -1 : 0;
     if (item(ns, "import_module", value) < 0) return -1;
     if (!exact_function(value)) return 0;
     next.funcs[kImportModule].func = value.get();
@@ -402,7 +415,7 @@ int record_import(ImportState &next) noexcept {
     if (!exact_module(value.get())) return 0;
     next.bootstrap = value.get();
     PyObject *bns = PyModule_GetDict(next.bootstrap);
-    if (!only_str_keys(bns) || PyDict_Watch(watcher, bns) < 0) return PyErr_Occurred() ? -1 : 0;
+    if (!watched_str_keyed(bns)) return PyErr_Occurred() ? -1 : 0;
     for (int i = 0; i < 3; i++) {
         if (item(bns, kBootstrapNames[i], value) < 0) return -1;
         if (!exact_function(value)) return 0;
@@ -412,8 +425,7 @@ int record_import(ImportState &next) noexcept {
     if (!exact_module(value.get())) return 0;
     next.sys = value.get();
     PyObject *sys_ns = PyModule_GetDict(next.sys);
-    if (!only_str_keys(sys_ns) || PyDict_Watch(watcher, sys_ns) < 0)
-        return PyErr_Occurred() ? -1 : 0;
+    if (!watched_str_keyed(sys_ns)) return PyErr_Occurred() ? -1 : 0;
     if (item(sys_ns, "modules", value) < 0) return -1;
     if (value.get() != next.modules) return 0;
     if (item(bns, "_NEEDS_LOADING", value) < 0) return -1;
@@ -422,12 +434,10 @@ int record_import(ImportState &next) noexcept {
     if (!value || !PyType_Check(value.get())) return 0;
     next.module_spec = value.get();
     auto *spec = reinterpret_cast<PyTypeObject *>(next.module_spec);
-    if (!only_str_keys(spec->tp_dict) || PyDict_Watch(watcher, spec->tp_dict) < 0)
-        return PyErr_Occurred() ? -1 : 0;
+    if (!watched_str_keyed(spec->tp_dict)) return PyErr_Occurred() ? -1 : 0;
     auto *f0 = reinterpret_cast<PyFunctionObject *>(next.funcs[kImportModule].func);
     PyObject *builtins = f0->func_builtins;
-    if (!PyDict_CheckExact(builtins) || !only_str_keys(builtins) ||
-        PyDict_Watch(watcher, builtins) < 0)
+    if (!PyDict_CheckExact(builtins) || !watched_str_keyed(builtins))
         return PyErr_Occurred() ? -1 : 0;
     for (ImportFunction &f : next.funcs) {
         auto *fo = reinterpret_cast<PyFunctionObject *>(f.func);
@@ -442,8 +452,9 @@ int record_import(ImportState &next) noexcept {
         if (item(bns, name, value) < 0) return -1;
         if (value) return 0; // a module global would hide the builtin
         if (item(builtins, name, value) < 0) return -1;
-        if (std::strcmp(name, "str") == 0 ? value.get() != reinterpret_cast<PyObject *>(&PyUnicode_Type)
-                                          : !own_builtin(value.get(), name))
+        if (std::strcmp(name, "str") == 0
+                ? value.get() != reinterpret_cast<PyObject *>(&PyUnicode_Type)
+                : !own_builtin(value.get(), name))
             return 0; // the interpreter's own, which the call runs without Python code of its own
     }
     if (spec->tp_getattro != PyObject_GenericGetAttr) return 0;
@@ -471,9 +482,7 @@ bool import_checked_now() noexcept {
         next.checked_changes = import_changes;
         int rc = record_import(next);
         next.valid = next.valid && rc == 0;
-        if (next.module_spec != is.module_spec) next.initializing_index = -1;
-        else next.initializing_index = is.initializing_index;
-        is = next;
+        is = next; // ModuleSpec may be another class at the same address: its index is found again
         for (int i = 0; i < kFunctions; i++) {
             hot.funcs[i] = reinterpret_cast<PyFunctionObject *>(is.funcs[i].func);
             hot.versions[i] = is.funcs[i].version;

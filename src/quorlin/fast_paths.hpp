@@ -33,8 +33,9 @@
 //    __getattr__, __setattr__ or __delattr__ set on the class (its tp_getattro / tp_setattro).
 //    Detected by: type identity; a dict watcher on the class namespace and the class's version
 //    tag, the class being checked again once after each change (the hooks by its two slots). No
-//    watcher ID left: never taken. The check keeps nothing but the class: the descriptors it
-//    found are borrowed from the namespace and used only while it is unchanged.
+//    watcher ID left: never taken. Nothing is held: the class is borrowed until a weak reference
+//    to it reports it gone, the descriptors the check found are borrowed from its namespace and
+//    used only while that is unchanged.
 // 3. Own property read / write: self.module, self.versions, self.current and the writes of
 //    __init__ run the member directly.
 //    Trusts: 2, and the property object still holds a function of this module made from the
@@ -78,22 +79,23 @@
 //    local to those functions' code); a recursion depth at which the call would fail.
 //    Detected by: identity of the global; each function's version, which the interpreter zeroes
 //    for good when any of those four is replaced (its own specialised calls trust it the same
-//    way); dict watchers on those four namespaces and on ModuleSpec's, and ModuleSpec's version
-//    tag, the system being checked again once after each change (every dict it reads holding
-//    exact str keys only); type identity of the modules and specs read by attribute; the thread
-//    state's profile and trace functions; the global monitoring events, read again whenever the
-//    instrumentation version that the running thread carries in its eval_breaker moves; the code
-//    objects' local monitors; the thread state's remaining recursion depth. No watcher ID left:
-//    never taken. The look-up reads sys.modules and the module's namespace only while their keys
-//    are all exact str, and the spec's _initializing where the interpreter keeps it: in the
-//    spec's inline values while those are its attributes (3.13), else in its attribute dict while
-//    that has exact str keys only (else the call is made, and its look-ups run whatever they
-//    run). What the first two found is remembered, borrowed, until sys.modules or the module's
-//    namespace changes (both watched; they hold what is remembered, and a dict that gets a key of
-//    another type changes); the spec's _initializing is read again at every use. A get_module
-//    call with the very argument objects of one answered that way, with the module namespace
-//    unchanged since (so import_module is still the function read then), gets the same answer
-//    while the conditions of the call hold.
+//    way); dict watchers on sys.modules, those four namespaces and ModuleSpec's, and ModuleSpec's
+//    version tag, the system being recorded afresh once after each change (every dict it reads
+//    holding exact str keys only, the builtins it reads the interpreter's own); nothing of it is
+//    held, all is borrowed from those dicts while they are unchanged; type identity of the modules
+//    and specs read by attribute; the thread state's profile and trace functions; the global
+//    monitoring events, read again whenever the instrumentation version that the running thread
+//    carries in its eval_breaker moves; the code objects' local monitors; the thread state's
+//    remaining recursion depth. No watcher ID left: never taken. The look-up reads sys.modules and
+//    the module's namespace only while their keys are all exact str, and the spec's _initializing
+//    where the interpreter keeps it: in the spec's inline values while those are its attributes
+//    (3.13), else in its attribute dict while that has exact str keys only (else the call is made,
+//    and its look-ups run whatever they run). What the first two found is remembered, borrowed,
+//    until sys.modules or the module's namespace changes (both watched; they hold what is
+//    remembered, and a dict that gets a key of another type changes); the spec's _initializing is
+//    read again at every use. A get_module call with the very argument objects of one answered that
+//    way, with the module namespace unchanged since (so import_module is still the function read
+//    then), gets the same answer while the conditions of the call hold.
 // 10. A Versioned module path made before is used again.
 //    Trusts: exact str objects never change, so the same two objects join to the same path.
 //    Detected by: identity of the package name and the version name (held while remembered).
