@@ -336,7 +336,6 @@ struct ImportFunction {
 
 // funcs[]: import_module, then the three functions of importlib._bootstrap named below.
 constexpr int kImportModule = 0, kGcdImport = 1, kFunctions = 4;
-constexpr int kBuiltins = 3; // the builtins named below
 constexpr const char *kBootstrapNames[] = {"_gcd_import", "_sanity_check", "_find_and_load"};
 constexpr const char *kBuiltinNames[] = {"getattr", "isinstance", "str"};
 
