@@ -4,6 +4,7 @@ same result as the call itself gives."""
 
 import importlib
 import importlib._bootstrap as bootstrap
+import importlib.machinery
 import inspect
 import sys
 import textwrap
@@ -162,7 +163,7 @@ def test_replaced_sys_modules(vm, monkeypatch):
     assert vm.last is other  # what sys.modules.get() finds, as the call reads it
 
 
-@pytest.mark.parametrize("change", ["replace", "delete", "spec", "initializing", "class"])
+@pytest.mark.parametrize("change", ["replace", "delete", "spec", "initializing", "class", "spec class"])
 def test_what_was_found_is_read_again_after_a_change(vm, monkeypatch, change):
     path = f"{vm.module}.v2"
     found = sys.modules[path]
@@ -187,6 +188,14 @@ def test_what_was_found_is_read_again_after_a_change(vm, monkeypatch, change):
     elif change == "initializing":
         monkeypatch.setattr(found.__spec__, "_initializing", 0, raising=False)  # falsy, not False
         assert vm.last is found
+    elif change == "spec class":  # specs without a __dict__ have no _initializing to read
+        class Slotted:
+            __slots__ = ()
+        with monkeypatch.context() as patch:
+            patch.setattr(bootstrap, "ModuleSpec", Slotted)
+            patch.setattr(found, "__spec__", Slotted())
+            got = vm.last
+        assert got is found
     else:
         class Module(type(sys)):
             def __getattribute__(self, name):
@@ -247,6 +256,17 @@ def test_module_found_before_is_read_again_when_being_initialised(change):
         print("waited")
     """))
     assert proc.stdout.startswith("waited")
+
+
+def test_this_module_as_a_version_is_read_again(monkeypatch):
+    """Its own namespace counts its changes apart from the import system's dicts."""
+    own = VM("quorlin", [("version_manager", PAST)])
+    for _ in range(3):
+        assert own.last is vm_mod
+    spec = importlib.machinery.ModuleSpec(vm_mod.__name__, None)
+    spec._initializing = True
+    monkeypatch.setattr(vm_mod, "__spec__", spec)
+    assert lock_taken(lambda: own.last) == (vm_mod, True)
 
 
 class Colliding(str):

@@ -66,6 +66,7 @@ def test_table_reached_through_gc_is_checked_before_the_sort(intruder, error, me
     (datetime(2030, 1, 1), ["late", "b", "marker-ok"]),  # sorted into its place
     (date(2030, 1, 1), "'<' not supported between instances of 'datetime.date' and 'datetime.datetime'"),
     (None, ["b", "marker-ok"]),  # only kept: sorted() returns a new list all the same
+    ("id", ["b", "marker-ok"]),  # only its id noted, which the new list cannot share while it lives
 ])
 def test_table_reached_through_gc_sorts_as_sorted_would(late, outcome):
     first = ("marker-ok", OLD)
@@ -74,7 +75,9 @@ def test_table_reached_through_gc_sorts_as_sorted_would(late, outcome):
     def entries():
         yield first
         for table in half_built_tables(first):
-            kept.append(table)
+            kept.append(id(table) if late == "id" else table)
+            if late == "id":
+                continue
             if late is not None:
                 table.append(("late", late))  # never went through the conversion
         yield ("b", NEW)
@@ -87,7 +90,8 @@ def test_table_reached_through_gc_sorts_as_sorted_would(late, outcome):
     else:
         vm.versions = entries()
         assert [name for name, _ in vm.versions] == outcome
-        assert kept and all(vm.versions is not table for table in kept)
+        assert kept and all(vm.versions is not table and id(vm.versions) != table for table in kept)
+        assert sys.getsizeof(vm.versions) == sys.getsizeof(sorted(vm.versions))  # allocated as a copy
 
 
 # --- descriptors re-initialised in place: the class's version tag does not change ------------
@@ -370,6 +374,31 @@ def test_class_hooks_run_as_on_the_model(sides, hook):
             delattr(cls, hook)
     assert got[0] == got[1]
     assert got[0][1]  # the hook did run
+
+
+class Foreign:
+    __slots__ = ("a", "b", "c", "d")
+
+
+@pytest.mark.parametrize("slot, replacement", [
+    ("_VersionManager__module", lambda cls: Foreign.__dict__["d"]),  # another class's, past the end
+    ("_VersionManager__versions", lambda cls: Foreign.__dict__["a"]),
+    ("_VersionManager__module", lambda cls: cls.__dict__["_VersionManager__versions"]),  # swapped
+])
+def test_slot_descriptors_replaced_read_as_on_the_model(sides, slot, replacement):
+    got = []
+    for mod in sides:
+        cls = mod.VersionManager
+        hooked_program(cls)
+        vm = cls("p", [("a", OLD)])
+        saved = cls.__dict__[slot]
+        setattr(cls, slot, replacement(cls))
+        try:
+            got.append([outcome(f) for f in (vm, lambda: vm.current, lambda: vm.last, lambda: vm.module,
+                                             lambda: vm.versions, lambda: cls("q", []).module)])
+        finally:
+            setattr(cls, slot, saved)
+    assert got[0] == got[1]
 
 
 # --- datetimes whose fields are out of range (made from a pickled state) ---------------------

@@ -235,8 +235,10 @@ int check_class(ClassState &next) noexcept {
         Ref descr;
         if (entry_of_type(type, slot_names[i], &PyMemberDescr_Type, descr) < 0) return -1;
         if (!descr) return 0;
-        PyMemberDef *member = reinterpret_cast<PyMemberDescrObject *>(descr.get())->d_member;
-        if (member->type != Py_T_OBJECT_EX) return 0;
+        auto *member_descr = reinterpret_cast<PyMemberDescrObject *>(descr.get());
+        PyMemberDef *member = member_descr->d_member;
+        // Another class's slot (its offset means nothing here) reads as a TypeError.
+        if (member_descr->d_common.d_type != type || member->type != Py_T_OBJECT_EX) return 0;
         next.offsets[i] = member->offset;
     }
     PyObject *prop_names[] = {g.str.module, g.str.versions, g.str.current};
@@ -456,7 +458,8 @@ int record_import(ImportState &next) noexcept {
                 : !own_builtin(value.get(), name))
             return 0; // the interpreter's own, which the call runs without Python code of its own
     }
-    if (spec->tp_getattro != PyObject_GenericGetAttr) return 0;
+    // Instances without a __dict__ read _initializing as missing, which spec_ready() cannot tell.
+    if (spec->tp_getattro != PyObject_GenericGetAttr || spec->tp_dictoffset == 0) return 0;
     value = Ref();
     if (PyObject_GetOptionalAttr(next.module_spec, g.str.initializing, value.out()) < 0) return -1;
     if (value) return 0; // a class attribute would answer for specs without their own
@@ -779,9 +782,6 @@ bool naive_datetime(PyObject *value) noexcept {
 
 bool native_sort(PyObject *table) noexcept {
     if (!kEnabled || !own_builtin(g.sorted, "sorted")) return false;
-    // sorted() returns a new list; sorting this one in place is the same only while nothing else
-    // holds it (Python code run while it was built may have found it through gc and kept it).
-    if (Py_REFCNT(table) != 1) return false;
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(table); i++) {
         PyObject *entry = PyList_GET_ITEM(table, i);
         if (!PyTuple_CheckExact(entry) || PyTuple_GET_SIZE(entry) != 2 ||
@@ -831,8 +831,8 @@ namespace {
     int ready = spec_ready(spec.get());
     if (ready <= 0) return ready;
     // Nothing above ran Python code: remember the answer, if the module's namespace can be watched
-    // (sys.modules is).
-    if (changes == import_changes) {
+    // (sys.modules is). This module's own namespace counts its changes apart: never remembered.
+    if (changes == import_changes && ns != g.globals) {
         if (PyDict_Watch(watcher, ns) == 0) {
             FoundModule &f = found.entries[found.next++ % 4];
             f = FoundModule{}; // what it held are exact str objects: dropping them runs no code

@@ -26,8 +26,9 @@
 //    read (as the interpreter's own global-variable specialisation requires). No watcher ID left:
 //    never taken.
 // 2. Intact instance: the getters read the slot directly.
-//    Trusts: type(self) is the class as assembled, its namespace holds what it held then, and
-//    attribute reads and writes on its instances are the generic ones.
+//    Trusts: type(self) is the class as assembled, its namespace holds what it held then (its
+//    slots the class's own member descriptors), and attribute reads and writes on its instances
+//    are the generic ones.
 //    Invalidated by: a class attribute set or deleted, the class dict changed behind the class's
 //    back (through gc), __bases__ assigned, __class__ assigned on the instance; __getattribute__,
 //    __getattr__, __setattr__ or __delattr__ set on the class (its tp_getattro / tp_setattro).
@@ -57,13 +58,11 @@
 //    hold (one made from a pickled state may hold a day of 255), running no Python code.
 //    Invalidated by: a clock or start of another type, or aware.
 //    Detected by: exact type and no tzinfo, checked at each comparison.
-// 7. Native sort of a new table, in place.
+// 7. Native sort of a new table: the list copied as sorted() copies it, then sorted in place.
 //    Trusts: every entry is an exact pair with a naive datetime start (compared as in 6);
-//    `sorted` is the builtin; nothing but the setter holds the list, so sorting it in place
-//    cannot be told from the new list sorted() returns.
+//    `sorted` is the builtin.
 //    Invalidated by: Python code run while the table was built that reached the list (gc) and
-//    changed or kept it. Detected by: every entry checked again at sort time; the list's
-//    reference count.
+//    changed it. Detected by: every entry checked again at sort time.
 // 8. Sort key on a tuple. Trusts: item[1] of an exact tuple is its own item. Detected by: exact
 //    type and size.
 // 9. A loaded module returned without calling import_module, as the import statement does.
@@ -73,7 +72,8 @@
 //    Invalidated by: the module global rebound; the __code__, __defaults__, __kwdefaults__ or
 //    call entry of import_module, _gcd_import, _sanity_check or _find_and_load replaced; a name
 //    that importlib's code reads on that path rebound (in importlib, importlib._bootstrap, sys or
-//    builtins), sys.modules replaced, ModuleSpec changed; a module's or spec's class changed;
+//    builtins), sys.modules replaced, ModuleSpec changed (or a class whose instances have no
+//    __dict__); a module's or spec's class changed;
 //    a relative name; a module missing, None or being initialised (read as importlib reads it);
 //    anything that observes calls (sys.setprofile, sys.settrace, sys.monitoring events, global or
 //    local to those functions' code); a recursion depth at which the call would fail.
@@ -93,7 +93,8 @@
 //    and its look-ups run whatever they run). What the first two found is remembered, borrowed,
 //    until sys.modules or the module's namespace changes (both watched; they hold what is
 //    remembered, and a dict that gets a key of another type changes); the spec's _initializing is
-//    read again at every use. A get_module call with the very argument objects of one answered that
+//    read again at every use. (A look-up of this module itself is not remembered: its namespace
+//    counts its changes apart.) A get_module call with the very argument objects of one answered that
 //    way, with the module namespace unchanged since (so import_module is still the function read
 //    then), gets the same answer while the conditions of the call hold.
 // 10. A Versioned module path made before is used again.
@@ -182,9 +183,8 @@ bool native_dates(PyObject *date, PyObject *datetime) noexcept;
 PyObject *midnight(PyObject *date) noexcept;
 // `value` is an exact datetime without tzinfo.
 bool naive_datetime(PyObject *value) noexcept;
-// Every entry of the exact list `table` is an exact pair with a naive datetime start, the captured
-// `sorted` is the builtin and nothing else holds `table`, so the native stable sort in place gives
-// what sorted() would.
+// Every entry of the exact list `table` is an exact pair with a naive datetime start and the
+// captured `sorted` is the builtin, so the native stable sort of its copy gives what sorted() would.
 bool native_sort(PyObject *table) noexcept;
 // item[1] is the tuple's own item.
 bool tuple_key(PyObject *item) noexcept;

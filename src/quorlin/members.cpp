@@ -189,8 +189,8 @@ NaiveKey naive_key(PyObject *dt) noexcept {
 }
 
 // Sorts `table` (exact list of exact pairs whose starts are all naive datetimes) newest first,
-// keeping equal starts in order: what the built-in `sorted` does with the key and reverse=True,
-// since comparing naive datetimes runs no Python code.
+// keeping equal starts in order, in place: what the built-in `sorted` does to its copy with the
+// key and reverse=True, since comparing naive datetimes runs no Python code.
 int sort_naive(PyObject *table) noexcept {
     struct Keyed {
         NaiveKey key;
@@ -217,7 +217,11 @@ int sort_naive(PyObject *table) noexcept {
 }
 
 PyObject *sort_table(PyObject *table) noexcept {
-    if (fast::native_sort(table)) return sort_naive(table) < 0 ? nullptr : Py_NewRef(table);
+    if (fast::native_sort(table)) {
+        // A new list, copied as sorted() copies it (the same allocation, another identity).
+        Ref copy = Ref::steal(PySequence_List(table));
+        return copy && sort_naive(copy.get()) == 0 ? copy.release() : nullptr;
+    }
     Ref key = Ref::steal(function_new(kSortKey, g.globals));
     if (!key) return nullptr;
     return call(g.sorted, {table, key.get(), Py_True}, g.str.kw_sorted);
