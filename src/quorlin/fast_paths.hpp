@@ -94,9 +94,9 @@
 //    until sys.modules or the module's namespace changes (both watched; they hold what is
 //    remembered, and a dict that gets a key of another type changes); the spec's _initializing is
 //    read again at every use. (A look-up of this module itself is not remembered: its namespace
-//    counts its changes apart.) A get_module call with the very argument objects of one answered that
-//    way, with the module namespace unchanged since (so import_module is still the function read
-//    then), gets the same answer while the conditions of the call hold.
+//    counts its changes apart.) A get_module call with the very argument objects of one answered
+//    that way, with the module namespace unchanged since (so import_module is still the function
+//    read then), gets the same answer while the conditions of the call hold.
 // 10. A Versioned module path made before is used again.
 //    Trusts: exact str objects never change, so the same two objects join to the same path.
 //    Detected by: identity of the package name and the version name (held while remembered).
@@ -184,7 +184,8 @@ PyObject *midnight(PyObject *date) noexcept;
 // `value` is an exact datetime without tzinfo.
 bool naive_datetime(PyObject *value) noexcept;
 // Every entry of the exact list `table` is an exact pair with a naive datetime start and the
-// captured `sorted` is the builtin, so the native stable sort of its copy gives what sorted() would.
+// captured `sorted` is the builtin, so the native stable sort of its copy gives what sorted()
+// would.
 bool native_sort(PyObject *table) noexcept;
 // item[1] is the tuple's own item.
 bool tuple_key(PyObject *item) noexcept;
