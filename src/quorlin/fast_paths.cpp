@@ -432,9 +432,15 @@ int record_import(ImportState &next) noexcept {
     if (item(bns, "_NEEDS_LOADING", value) < 0) return -1;
     if (!value || !Py_IS_TYPE(value.get(), &PyBaseObject_Type)) return 0; // never a module
     if (item(bns, "ModuleSpec", value) < 0) return -1;
+    // A class of Python's (its tp_dict is its namespace) whose attributes are looked up in that
+    // namespace and object's alone, and live in a __dict__ that spec_ready() reads.
     if (!value || !PyType_Check(value.get())) return 0;
     next.module_spec = value.get();
     auto *spec = reinterpret_cast<PyTypeObject *>(next.module_spec);
+    if (!(spec->tp_flags & Py_TPFLAGS_HEAPTYPE) || spec->tp_getattro != PyObject_GenericGetAttr ||
+        spec->tp_dictoffset == 0 || PyTuple_GET_SIZE(spec->tp_mro) != 2 ||
+        PyTuple_GET_ITEM(spec->tp_mro, 1) != reinterpret_cast<PyObject *>(&PyBaseObject_Type))
+        return 0;
     if (!watched_str_keyed(spec->tp_dict)) return PyErr_Occurred() ? -1 : 0;
     auto *f0 = reinterpret_cast<PyFunctionObject *>(next.funcs[kImportModule].func);
     PyObject *builtins = f0->func_builtins;
@@ -458,10 +464,8 @@ int record_import(ImportState &next) noexcept {
                 : !own_builtin(value.get(), name))
             return 0; // the interpreter's own, which the call runs without Python code of its own
     }
-    // Instances without a __dict__ read _initializing as missing, which spec_ready() cannot tell.
-    if (spec->tp_getattro != PyObject_GenericGetAttr || spec->tp_dictoffset == 0) return 0;
-    value = Ref();
-    if (PyObject_GetOptionalAttr(next.module_spec, g.str.initializing, value.out()) < 0) return -1;
+    value = Ref(); // object has no _initializing; the namespace holds exact str keys only
+    if (PyDict_GetItemRef(spec->tp_dict, g.str.initializing, value.out()) < 0) return -1;
     if (value) return 0; // a class attribute would answer for specs without their own
     next.spec_tag = PyUnstable_Type_AssignVersionTag(spec) ? spec->tp_version_tag : 0;
     next.valid = next.spec_tag != 0;

@@ -72,8 +72,9 @@
 //    Invalidated by: the module global rebound; the __code__, __defaults__, __kwdefaults__ or
 //    call entry of import_module, _gcd_import, _sanity_check or _find_and_load replaced; a name
 //    that importlib's code reads on that path rebound (in importlib, importlib._bootstrap, sys or
-//    builtins), sys.modules replaced, ModuleSpec changed (or a class whose instances have no
-//    __dict__); a module's or spec's class changed;
+//    builtins), sys.modules replaced, ModuleSpec changed (or rebound to a class that is not a
+//    Python class of object alone whose instances have a __dict__); a module's or spec's class
+//    changed;
 //    a relative name; a module missing, None or being initialised (read as importlib reads it);
 //    anything that observes calls (sys.setprofile, sys.settrace, sys.monitoring events, global or
 //    local to those functions' code); a recursion depth at which the call would fail.
