@@ -5,6 +5,7 @@ import gc
 import sys
 import textwrap
 import types
+import weakref
 from datetime import date, datetime
 
 import pytest
@@ -475,13 +476,26 @@ def test_odd_datetimes_compare_as_datetime_compares_them(sides, monkeypatch, odd
     # the class, once nothing of the module's holds it
     """ref = weakref.ref(m.VersionManager)
     del m.VersionManager, vm""",
+    # the same, its namespace kept (without the slots, which would keep the class)
+    """ns = next(o for o in gc.get_referents(m.VersionManager) if type(o) is dict)
+    del ns["_VersionManager__module"], ns["_VersionManager__versions"]
+    ref = weakref.ref(m.VersionManager)
+    del m.VersionManager, vm""",
     # a function of the import system, replaced
     """import importlib._bootstrap as bootstrap
     ref = weakref.ref(bootstrap._sanity_check)
     bootstrap._sanity_check = lambda name, package, level: None
     vm.last""",
-], ids=["property", "staticmethod", "module", "sys.modules", "class", "importlib"])
+], ids=["property", "staticmethod", "module", "sys.modules", "class", "class namespace", "importlib"])
 def test_nothing_remembered_is_kept_alive(release):
     proc = run_python(LOADED + "import gc, weakref\nfor _ in range(3):\n    vm.last, vm.current\n" +
                       textwrap.dedent("    " + release) + "\ngc.collect()\nprint(ref() is None)")
     assert proc.stdout == "True\n"
+
+
+def test_no_weak_reference_to_the_class():
+    """weakref.getweakrefs() shows every one: the class has only what any class has."""
+    class Plain:
+        pass
+    VM("p", [])  # the class checked by now
+    assert weakref.getweakrefcount(VM) == weakref.getweakrefcount(Plain)

@@ -7,6 +7,7 @@
 
 #include <datetime.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <iterator>
@@ -93,6 +94,21 @@ bool inline_attribute(PyObject *obj, Py_ssize_t ix, PyObject *&value) noexcept {
     value = values->values[ix];
     return true;
 }
+
+// Moves the items of the list `from` into the new empty list `to`, which then reports the
+// capacity of the copy that sorted() makes (list_preallocate_exact(): the length rounded up to
+// even), never more than the items' array has.
+bool move_items(PyObject *from, PyObject *to) noexcept {
+    if (!kEnabled) return false;
+    auto *a = reinterpret_cast<PyListObject *>(from), *b = reinterpret_cast<PyListObject *>(to);
+    Py_ssize_t n = Py_SIZE(a);
+    b->ob_item = std::exchange(a->ob_item, nullptr);
+    b->allocated = std::min(a->allocated, (n + 1) & ~Py_ssize_t{1});
+    Py_SET_SIZE(b, n);
+    a->allocated = 0;
+    Py_SET_SIZE(a, 0);
+    return true;
+}
 #else
 bool only_str_keys(PyObject *) noexcept {
     return false;
@@ -101,6 +117,9 @@ Py_ssize_t shared_key_index(PyTypeObject *, PyObject *) noexcept {
     return -1;
 }
 bool inline_attribute(PyObject *, Py_ssize_t, PyObject *&) noexcept {
+    return false;
+}
+bool move_items(PyObject *, PyObject *) noexcept {
     return false;
 }
 #endif
@@ -114,13 +133,17 @@ uint64_t class_changes = 0;
 uint64_t import_changes = 0;
 PyObject *class_dict = nullptr; // the class namespace, once watched
 
-int on_dict_event(PyDict_WatchEvent, PyObject *dict, PyObject *, PyObject *) noexcept {
-    if (dict == g.globals)
+void class_gone() noexcept;
+
+int on_dict_event(PyDict_WatchEvent event, PyObject *dict, PyObject *, PyObject *) noexcept {
+    if (dict == g.globals) {
         globals_changes++;
-    else if (dict == class_dict)
+    } else if (dict == class_dict) {
         class_changes++;
-    else
+        if (event == PyDict_EVENT_DEALLOCATED) class_gone(); // the class held it: gone before it
+    } else {
         import_changes++; // the import system's namespaces
+    }
     return 0;
 }
 
@@ -173,9 +196,12 @@ struct StaticMethodLayout {
     PyObject_HEAD PyObject *callable;
 };
 
-// The class and its own descriptors, borrowed: the class until a weak reference reports it gone
-// (class_gone()), the descriptors from its namespace, which holds them while it is unchanged (and
-// they are used only then). Nothing is held that the module namespace would let go.
+// The class and its own descriptors, borrowed: the class until its namespace goes (class_gone()),
+// the descriptors from that namespace, which holds them while it is unchanged (and they are used
+// only then). Nothing is held that the module namespace would let go. A namespace that something
+// else keeps may outlive the class: the class is read only once an object proves a type alive at
+// its address (an instance's type, a class in hand), and one made there since has a namespace
+// of its own.
 struct ClassState {
     PyObject *cls = nullptr; // the class as assembled, while it lives
     bool valid = false;      // the last check found it as assembled
@@ -186,16 +212,11 @@ struct ClassState {
     StaticMethodLayout *get_module = nullptr;
 };
 ClassState cs;
-PyObject *class_ref = nullptr; // the weak reference to cs.cls (never released: see Forever)
 
-// The weak reference's callback: the class is being destroyed.
-PyObject *class_gone(PyObject *, PyObject *) noexcept {
+void class_gone() noexcept {
     cs = ClassState{};
     class_dict = nullptr;
-    class_changes++;
-    Py_RETURN_NONE;
 }
-PyMethodDef class_gone_def = {"class_gone", class_gone, METH_O, nullptr};
 
 // By Prop: the rows of the functions assembled into each property.
 constexpr const FunctionSpec *kGetters[] = {&kModuleGet, &kVersionsGet, &kCurrent};
@@ -275,6 +296,10 @@ bool checked_now() noexcept {
 // Checks the class again after a change (see class_intact()).
 [[gnu::noinline]] bool recheck_class() noexcept {
     if (!cs.cls) return false;
+    if (reinterpret_cast<PyTypeObject *>(cs.cls)->tp_dict != class_dict) {
+        class_gone(); // another class where it was
+        return false;
+    }
     parked([] {
         ClassState next;
         next.cls = cs.cls;
@@ -294,7 +319,7 @@ bool class_intact() noexcept {
 }
 
 bool instance_intact(PyObject *self) noexcept {
-    return class_intact() && reinterpret_cast<PyObject *>(Py_TYPE(self)) == cs.cls;
+    return reinterpret_cast<PyObject *>(Py_TYPE(self)) == cs.cls && class_intact();
 }
 
 PyObject *slot_value(PyObject *self, Slot slot) noexcept {
@@ -688,10 +713,6 @@ void remember_global(PyObject *name, PyObject *value) noexcept {
 int remember_class(PyObject *cls) noexcept {
     cs = ClassState{};
     if (!have_watcher()) return 0;
-    Ref callback = Ref::steal(PyCFunction_New(&class_gone_def, nullptr));
-    Ref ref = Ref::steal(callback ? PyWeakref_NewRef(cls, callback.get()) : nullptr);
-    if (!ref) return -1;
-    Py_XSETREF(class_ref, ref.release()); // the one replaced has no callback to run any more
     class_dict = reinterpret_cast<PyTypeObject *>(cls)->tp_dict;
     if (PyDict_Watch(watcher, class_dict) < 0) return -1;
     ClassState next;
@@ -719,7 +740,8 @@ bool own_setter(PyObject *self, Prop prop) noexcept {
 }
 
 bool own_get_module(PyObject *cls) noexcept {
-    return cls == cs.cls && class_intact() && static_method_in_force();
+    return cls == cs.cls && Py_IS_TYPE(cls, &PyType_Type) && class_intact() &&
+           static_method_in_force();
 }
 
 PyObject *own_delegation(PyObject *self, PyObject *cls) noexcept {
@@ -793,6 +815,16 @@ bool native_sort(PyObject *table) noexcept {
             return false;
     }
     return true;
+}
+
+PyObject *new_table(PyObject *table) noexcept {
+    // sorted() returns a new list, made while the table lives: another identity. Where nothing
+    // else holds the table (Python code run while it was built may have found it through gc and
+    // kept it), its items move into the new list rather than being copied.
+    if (Py_REFCNT(table) != 1) return PySequence_List(table);
+    PyObject *list = PyList_New(0);
+    if (list && !move_items(table, list)) Py_SETREF(list, PySequence_List(table));
+    return list;
 }
 
 bool tuple_key(PyObject *item) noexcept {
@@ -915,7 +947,6 @@ void forget() noexcept {
         r = {};
     class_dict = nullptr;
     cs = ClassState{};
-    class_ref = nullptr; // abandoned with the class it watched
     is = ImportState{};
     hot = HotImport{};
     found_modules.forget();

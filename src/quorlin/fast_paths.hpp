@@ -34,9 +34,12 @@
 //    __getattr__, __setattr__ or __delattr__ set on the class (its tp_getattro / tp_setattro).
 //    Detected by: type identity; a dict watcher on the class namespace and the class's version
 //    tag, the class being checked again once after each change (the hooks by its two slots). No
-//    watcher ID left: never taken. Nothing is held: the class is borrowed until a weak reference
-//    to it reports it gone, the descriptors the check found are borrowed from its namespace and
-//    used only while that is unchanged.
+//    watcher ID left: never taken. Nothing is held, nor any weak reference made: the class is
+//    borrowed until its namespace, which it holds, reports its end to the watcher (read only
+//    through an instance's type or a class in hand at its address, so that a namespace kept
+//    alive elsewhere does no harm: a class made there since has another namespace), the
+//    descriptors the check found are borrowed from its namespace and used only while that is
+//    unchanged.
 // 3. Own property read / write: self.module, self.versions, self.current and the writes of
 //    __init__ run the member directly.
 //    Trusts: 2, and the property object still holds a function of this module made from the
@@ -58,11 +61,13 @@
 //    hold (one made from a pickled state may hold a day of 255), running no Python code.
 //    Invalidated by: a clock or start of another type, or aware.
 //    Detected by: exact type and no tzinfo, checked at each comparison.
-// 7. Native sort of a new table: the list copied as sorted() copies it, then sorted in place.
+// 7. Native sort of a new table: a new list, as sorted() returns (its items moved from the table
+//    when nothing else holds that, else copied), sorted in place.
 //    Trusts: every entry is an exact pair with a naive datetime start (compared as in 6);
-//    `sorted` is the builtin.
+//    `sorted` is the builtin; a list that nothing else holds can give its items away unseen.
 //    Invalidated by: Python code run while the table was built that reached the list (gc) and
-//    changed it. Detected by: every entry checked again at sort time.
+//    changed or kept it. Detected by: every entry checked again at sort time; the list's
+//    reference count.
 // 8. Sort key on a tuple. Trusts: item[1] of an exact tuple is its own item. Detected by: exact
 //    type and size.
 // 9. A loaded module returned without calling import_module, as the import statement does.
@@ -119,7 +124,7 @@
 // Read in the version-guarded block of internals in fast_paths.cpp (checked against the 3.13
 // headers, not free-threaded; elsewhere the shortcut needing it is off or takes its public path):
 // the kind of a dict's keys (1, 2, 9), a heap type's shared keys and an instance's inline values
-// (9).
+// (9), a list's item array and the capacity of sorted()'s copy (7).
 //
 // Built with QUORLIN_NO_FAST_PATHS every condition is false, so every member takes the plain path.
 //
@@ -188,6 +193,9 @@ bool naive_datetime(PyObject *value) noexcept;
 // captured `sorted` is the builtin, so the native stable sort of its copy gives what sorted()
 // would.
 bool native_sort(PyObject *table) noexcept;
+// A new list (new reference) with the items of `table`, the exact list native_sort() accepted, for
+// the native sort to sort: a list as sorted() makes it.
+PyObject *new_table(PyObject *table) noexcept;
 // item[1] is the tuple's own item.
 bool tuple_key(PyObject *item) noexcept;
 

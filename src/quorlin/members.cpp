@@ -218,8 +218,7 @@ int sort_naive(PyObject *table) noexcept {
 
 PyObject *sort_table(PyObject *table) noexcept {
     if (fast::native_sort(table)) {
-        // A new list, copied as sorted() copies it (the same allocation, another identity).
-        Ref copy = Ref::steal(PySequence_List(table));
+        Ref copy = Ref::steal(fast::new_table(table));
         return copy && sort_naive(copy.get()) == 0 ? copy.release() : nullptr;
     }
     Ref key = Ref::steal(function_new(kSortKey, g.globals));
