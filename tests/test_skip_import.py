@@ -4,7 +4,6 @@ same result as the call itself gives."""
 
 import importlib
 import importlib._bootstrap as bootstrap
-import importlib.machinery
 import inspect
 import sys
 import textwrap
@@ -198,31 +197,24 @@ def test_what_was_found_is_read_again_after_a_change(vm, monkeypatch, change):
         assert vm.last is found and "__spec__" in seen
 
 
-@pytest.mark.parametrize("spec_class", ["slotted", "builtin", "metaclass hook", "base descriptor"])
-def test_rebound_module_spec_class_is_never_read(vm, monkeypatch, spec_class):
-    """importlib reads a spec's _initializing on the spec alone: the class it names is no concern."""
-    seen = []
+READ = []
 
-    class Meta(type):
-        def __getattribute__(cls, name):
-            seen.append(name)
-            return type.__getattribute__(cls, name)
 
-    class Descriptor:
-        def __get__(self, obj, owner):
-            seen.append(owner)
-            return False
-
-    classes = {"slotted": lambda: type("Slotted", (), {"__slots__": ()}), "builtin": lambda: int,
-               "metaclass hook": lambda: Meta("Spec", (), {}),
-               "base descriptor": lambda: type("Spec", (type("Base", (), {"_initializing": Descriptor()}),), {})}
+@pytest.mark.parametrize("spec_class", [
+    int,  # a builtin type
+    type("Slotted", (), {"__slots__": ()}),  # no __dict__, so no _initializing
+    type("Meta", (type,), {"__getattribute__": lambda c, n: READ.append(n) or type.__getattribute__(c, n)})("Spec", (), {}),
+])
+def test_module_spec_rebound_to_another_class(vm, monkeypatch, spec_class):
+    """importlib reads a spec's _initializing on the spec alone, never on the class it names."""
     found = sys.modules[f"{vm.module}.v2"]
     with monkeypatch.context() as patch:
-        patch.setattr(bootstrap, "ModuleSpec", classes[spec_class]())
-        if spec_class == "slotted":  # a spec without a __dict__ has no _initializing to read
-            patch.setattr(found, "__spec__", bootstrap.ModuleSpec())
+        patch.setattr(bootstrap, "ModuleSpec", spec_class)
+        if spec_class is not int:
+            patch.setattr(found, "__spec__", spec_class())
+        READ.clear()
         got = vm.last
-    assert got is found and seen == []
+    assert got is found and "_initializing" not in READ
 
 
 def test_none_in_sys_modules(vm, monkeypatch):
@@ -280,11 +272,9 @@ def test_module_found_before_is_read_again_when_being_initialised(change):
 def test_this_module_as_a_version_is_read_again(monkeypatch):
     """Its own namespace counts its changes apart from the import system's dicts."""
     own = VM("quorlin", [("version_manager", PAST)])
-    for _ in range(3):
-        assert own.last is vm_mod
-    spec = importlib.machinery.ModuleSpec(vm_mod.__name__, None)
-    spec._initializing = True
-    monkeypatch.setattr(vm_mod, "__spec__", spec)
+    assert [own.last for _ in range(3)] == [vm_mod] * 3  # remembered by now, if it were
+    monkeypatch.setattr(vm_mod, "__spec__", type(vm_mod.__spec__)(vm_mod.__name__, None))
+    vm_mod.__spec__._initializing = True
     assert lock_taken(lambda: own.last) == (vm_mod, True)
 
 

@@ -103,7 +103,7 @@ bool move_items(PyObject *from, PyObject *to) noexcept {
     auto *a = reinterpret_cast<PyListObject *>(from), *b = reinterpret_cast<PyListObject *>(to);
     Py_ssize_t n = Py_SIZE(a);
     b->ob_item = std::exchange(a->ob_item, nullptr);
-    b->allocated = std::min(a->allocated, (n + 1) & ~Py_ssize_t{1});
+    b->allocated = std::min(a->allocated, n + n % 2);
     Py_SET_SIZE(b, n);
     a->allocated = 0;
     Py_SET_SIZE(a, 0);
