@@ -7,6 +7,7 @@ import importlib
 import inspect
 import json
 import os
+import pathlib
 import pydoc
 import shutil
 import subprocess
@@ -24,7 +25,10 @@ INIT = "init quorlin.version_manager"
 VT = "dict[str, datetime | date] | list[tuple[str, datetime | date]]"
 IMPORTED = ["__builtins__", "logging", "datetime", "date", "import_module", "ModuleType"]
 LOADED = IMPORTED + ["VersionManager", "__test__"]
-WARNING = "compile time Python version 3.13 of module 'quorlin.version_manager' does not match runtime version "
+# The module is built for the running interpreter's version.
+MAJOR, MINOR = sys.version_info[:2]
+BUILT = MAJOR << 24 | MINOR << 16
+WARNING = f"compile time Python version {MAJOR}.{MINOR} of module 'quorlin.version_manager' does not match runtime version "
 
 # Child side: import normally, then once more by hand so the namespace of a failed module can be read.
 PRELUDE = f"""
@@ -244,11 +248,25 @@ def test_interpreter_started_again(tmp_path):
     assert [json.loads(line) for line in proc.stdout.splitlines()] == [expected] * 3
 
 
-@pytest.mark.parametrize("hexv, runtime, action", [
-    (0x030E00F0, "3.14", "always"), (0x030C0AF0, "3.12", "always"), (0x040D00F0, "4.13", "always"),
-    (0x030E00F0, "3.14", "error"), (0x030D05F0, None, "always"), (0x030D00A1, None, "error")])
+# Runtime versions around the one built for: the next and the previous minor release, another
+# major; the same minor release at another patch level or release stage.
+VERSIONS = [
+    (BUILT + (1 << 16) | 0xF0, f"{MAJOR}.{MINOR + 1}", "always"), (BUILT - (1 << 16) | 0x0AF0, f"{MAJOR}.{MINOR - 1}", "always"),
+    (BUILT + (1 << 24) | 0xF0, f"{MAJOR + 1}.{MINOR}", "always"), (BUILT + (1 << 16) | 0xF0, f"{MAJOR}.{MINOR + 1}", "error"),
+    (BUILT | 0x05F0, None, "always"), (BUILT | 0xA1, None, "error")]
+
+
+def libpython_shared():
+    """The running interpreter executes from a shared libpython (a preloaded library can then
+    stand in for one of its symbols); Debian's, for one, links it into the executable."""
+    library = sysconfig.get_config_var("LDLIBRARY") or ""
+    with open("/proc/self/maps") as maps:
+        return library.endswith(".so") and any(line.rstrip().endswith("/" + library) or f"/{library}." in line for line in maps)
+
+
+@pytest.mark.parametrize("hexv, runtime, action", VERSIONS)
 def test_version_warning(tmp_path, hexv, runtime, action):
-    if not shutil.which("gcc") or not sysconfig.get_config_var("Py_ENABLE_SHARED"):
+    if not shutil.which("gcc") or not libpython_shared():
         pytest.skip("needs gcc and a shared libpython to stand in for the runtime version")
     (src := tmp_path / "version.c").write_text(f"const unsigned long Py_Version = {hexv:#x};\n")
     subprocess.run(["gcc", "-shared", "-fPIC", "-o", tmp_path / "version.so", src], check=True)
@@ -266,6 +284,32 @@ print(json.dumps([ctypes.c_ulong.in_dll(ctypes.pythonapi, "Py_Version").value, o
         assert (out, warned) == (dict(type="RuntimeWarning", msg=msg, tb=[], left=[], tb2=[], names=IMPORTED[:1]), [])
     else:  # the second, hand-made attempt finds the module done and warns no more
         assert (out, warned) == ({"names": LOADED}, [["RuntimeWarning", msg]] if runtime else [])
+
+
+def test_version_comparison_without_a_stand_in(tmp_path):
+    # Where no library can stand in for Py_Version (a libpython linked into the executable), the
+    # comparison and the text are still checked: the module's own header, compiled against this
+    # interpreter's headers, judges the same versions.
+    compiler = shutil.which("g++") or shutil.which("c++")
+    if not compiler:
+        pytest.skip("needs a C++ compiler")
+    header = pathlib.Path(__file__).resolve().parents[1] / "src" / "quorlin" / "version_check.hpp"
+    if not header.exists():
+        pytest.skip("runs from the source tree")
+    cases = ", ".join(f"{hexv:#x}UL" for hexv, _, _ in VERSIONS)
+    (src := tmp_path / "check.cpp").write_text(f"""#include "{header}"
+#include <initializer_list>
+int main() {{
+    for (unsigned long v : {{{cases}}}) {{
+        char message[quorlin::kVersionMessageSize];
+        std::puts(quorlin::version_mismatch(v, message) ? message : "-");
+    }}
+}}
+""")
+    include = sysconfig.get_paths()["include"]
+    subprocess.run([compiler, "-std=c++20", f"-I{include}", "-o", tmp_path / "check", src], check=True)
+    lines = subprocess.run([tmp_path / "check"], capture_output=True, text=True, check=True).stdout.splitlines()
+    assert lines == [WARNING + runtime if runtime else "-" for _, runtime, _ in VERSIONS]
 
 
 def test_module_namespace_and_class_shape():

@@ -1,6 +1,7 @@
 // fast_paths.cpp: the conditions of the shortcuts (see fast_paths.hpp) and what they remember.
 #include "fast_paths.hpp"
 
+#include "compat.hpp"
 #include "function.hpp"
 #include "members.hpp"
 #include "state.hpp"
@@ -569,9 +570,8 @@ uint64_t quiet_version = UINT64_MAX;
 // the high bits of its eval_breaker, which is what the interpreter itself compares before running
 // code that may need instrumenting.
 bool unobserved(PyThreadState *ts) noexcept {
-    if (ts->c_profilefunc || ts->c_tracefunc) return false;
-    constexpr uintptr_t kEventBits = 0xFF; // the low bits are flags, not the version
-    uint64_t now = __atomic_load_n(&ts->eval_breaker, __ATOMIC_RELAXED) & ~kEventBits;
+    if (compat::profiled_or_traced(ts)) return false;
+    uint64_t now = compat::instrumentation_version(ts);
     if (now != quiet_version) {
         if (!quiet_at(now)) return false;
         quiet_version = now;
@@ -579,13 +579,11 @@ bool unobserved(PyThreadState *ts) noexcept {
     // Local events live in the code's monitoring data, which most code never has.
     bool any_data = false;
     for (PyCodeObject *code : hot.codes)
-        any_data |= code->_co_monitoring != nullptr;
+        any_data |= compat::has_monitoring_data(code);
     if (!any_data) [[likely]]
         return true;
     for (PyCodeObject *code : hot.codes) {
-        if (!code->_co_monitoring) continue;
-        for (uint8_t tools : code->_co_monitoring->local_monitors.tools)
-            if (tools) return false;
+        if (compat::has_monitoring_data(code) && compat::locally_monitored(code)) return false;
     }
     return true;
 }
@@ -594,14 +592,14 @@ bool unobserved(PyThreadState *ts) noexcept {
 // (once import_intact() held, so that they are alive).
 [[gnu::always_inline]] inline bool functions_unchanged() noexcept {
     for (int i = 0; i < kFunctions; i++)
-        if (hot.funcs[i]->func_version != hot.versions[i]) return false;
+        if (compat::function_version(hot.funcs[i]) != hot.versions[i]) return false;
     return Py_IS_TYPE(hot.bootstrap, &PyModule_Type) && Py_IS_TYPE(hot.sys, &PyModule_Type);
 }
 
 // This thread would run the call unobserved, with stack to spare.
 [[gnu::always_inline]] inline bool thread_allows_skip() noexcept {
     PyThreadState *ts = PyThreadState_GetUnchecked(); // never NULL while a member runs
-    return ts->py_recursion_remaining >= 4 && ts->c_recursion_remaining >= 4 && unobserved(ts);
+    return compat::stack_to_spare(ts, 4) && unobserved(ts);
 }
 
 // What holds of the call itself, whatever it is asked for: the standard function, unmodified, on

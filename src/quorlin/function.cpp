@@ -164,6 +164,30 @@ int set_annotations(PyObject *self, PyObject *value, void *) noexcept {
     return 0;
 }
 
+#if PY_VERSION_HEX >= 0x030E0000
+// From 3.14 annotations are deferred: a function's __annotate__(format) gives them, and
+// functools.wraps copies it (rather than __annotations__) onto a wrapper. The values here are
+// ready objects, so the VALUE and FORWARDREF formats give the same fresh dict; for the others it
+// raises NotImplementedError, and annotationlib makes STRING from VALUE as for any such function.
+PyObject *annotate(PyObject *self, PyObject *format) noexcept {
+    constexpr long kValue = 1, kForwardRef = 3;
+    long value = PyLong_AsLong(format);
+    if (value == -1 && PyErr_Occurred()) return nullptr;
+    if (value != kValue && value != kForwardRef) {
+        PyErr_SetNone(PyExc_NotImplementedError);
+        return nullptr;
+    }
+    Ref annotations = Ref::steal(get_annotations(self, nullptr));
+    return annotations ? PyDict_Copy(annotations.get()) : nullptr;
+}
+
+PyMethodDef annotate_def = {"__annotate__", annotate, METH_O, nullptr};
+
+PyObject *get_annotate(PyObject *self, void *) noexcept {
+    return PyCFunction_New(&annotate_def, self);
+}
+#endif
+
 PyObject *get_none(PyObject *, void *) noexcept {
     Py_RETURN_NONE;
 }
@@ -247,6 +271,9 @@ PyGetSetDef function_getset[] = {
     {"__qualname__", get_text<&Function::qualname>, set_text<&Function::qualname>, nullptr,
      nullptr},
     {"__annotations__", get_annotations, set_annotations, nullptr, nullptr},
+#if PY_VERSION_HEX >= 0x030E0000
+    {"__annotate__", get_annotate, nullptr, nullptr, nullptr},
+#endif
     {"__kwdefaults__", get_none, nullptr, nullptr, nullptr},
     {"__dict__", PyObject_GenericGetDict, PyObject_GenericSetDict, nullptr, nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
