@@ -393,6 +393,24 @@ def test_member_function(where, line, params, ann, docstring):
                 ) == (f, name, f.__qualname__, docstring, f.__annotations__)
 
 
+@pytest.mark.skipif(sys.version_info < (3, 14), reason="annotations are deferred from 3.14 on")
+def test_deferred_annotations():
+    import annotationlib
+    fmt = annotationlib.Format
+    for where, _, _, ann, _ in MEMBERS:
+        f = member(where)
+        for obj in (f, functools.wraps(f)(lambda: None)):  # wraps copies __annotate__, not __annotations__
+            assert annotationlib.get_annotations(obj) == annotationlib.get_annotations(obj, format=fmt.FORWARDREF) == ann
+            assert annotationlib.get_annotations(obj, format=fmt.STRING) == annotationlib.annotations_to_string(ann)
+        assert f.__annotate__(fmt.VALUE) == ann and f.__annotate__(fmt.VALUE) is not f.__annotations__
+    f = member("get_module")
+    for bad, error in [(fmt.VALUE_WITH_FAKE_GLOBALS, NotImplementedError), (fmt.STRING, NotImplementedError),
+                       ("1", TypeError), (2 ** 70, OverflowError)]:
+        with pytest.raises(error):
+            f.__annotate__(bad)
+    assert_no_leak(lambda: f.__annotate__(fmt.VALUE), repeat=300)
+
+
 def test_signatures_binding_and_help():
     sig = f"(module: 'str' = None, versions: '{VT}' = None)"
     inst = VM.__new__(VM)

@@ -233,7 +233,8 @@ def lock_taken(fn):
         mon.set_local_events(tool, bootstrap._lock_unlock_module.__code__, mon.events.PY_START)
         got = fn()
     finally:
-        mon.set_local_events(tool, bootstrap._lock_unlock_module.__code__, 0)
+        for code in codes:
+            mon.set_local_events(tool, code, 0)
         mon.register_callback(tool, mon.events.PY_START, None)
         mon.free_tool_id(tool)
     return got, seen == ["_lock_unlock_module"]
