@@ -106,6 +106,38 @@ def test_monitoring_tool_sees_the_call(vm, local):
     assert got == want and len(import_module_frames(seen)) == 4
 
 
+def test_every_global_event_sees_the_call(vm):
+    """Each event that a tool sees in importlib's code when import_module is called directly, it sees
+    there when the module would have made the call (each release has its own list of events)."""
+    mon, tool = sys.monitoring, 4
+    path = ["import_module", "_gcd_import", "_sanity_check", "_find_and_load", "_is_initializing"]
+    codes = {bootstrap_code(n) for n in path if n == "import_module" or hasattr(bootstrap, n)}
+    events = [e for n, e in vars(mon.events).items() if n.isupper() and e and e & (e - 1) == 0]
+    name, checked = f"{vm.module}.v1", []
+    results(vm)
+    mon.use_tool_id(tool, "quorlin-test")
+    try:
+        for event in events:
+            seen = []
+            mon.register_callback(tool, event, lambda code, *args: seen.append(code in codes) and None)
+            try:
+                try:
+                    mon.set_events(tool, event)
+                except ValueError:  # C_RETURN and C_RAISE are set with CALL only
+                    continue
+                importlib.import_module(name)
+                direct, seen[:] = any(seen), []
+                results(vm)
+            finally:
+                mon.set_events(tool, 0)
+                mon.register_callback(tool, event, None)
+            assert any(seen) == direct, event
+            checked += [event] if direct else []
+    finally:
+        mon.free_tool_id(tool)
+    assert {mon.events.PY_START, mon.events.LINE} <= set(checked)
+
+
 def test_monitoring_started_by_another_thread(vm):
     """Events set from another thread, while this one waits, reach this one's calls."""
     mon, tool = sys.monitoring, 4

@@ -17,6 +17,11 @@
 // - PyThreadState.eval_breaker: the low 8 bits are event flags, the rest is the instrumentation
 //   version that the thread carries, compared by the interpreter before running code that may
 //   need instrumenting (same on all three).
+// - Global monitoring events: the interpreter keeps the tools of each event that is not derived
+//   from another in one table, which the public monitoring scope reads by event number: events 0
+//   to 14 on 3.13, 0 to 15 on 3.14 and 3.15 (which split BRANCH into BRANCH_LEFT and
+//   BRANCH_RIGHT). C_RETURN and C_RAISE go with CALL, and BRANCH with its two halves; their
+//   numbers lie past the table.
 // - A code object's monitoring data (_co_monitoring) starts with the tools set locally per event:
 //   10 events on 3.13 (public header), 11 on 3.14, 16 on 3.15 (internal header).
 // - Stack to spare: 3.13 counts C recursion in PyThreadState.c_recursion_remaining. From 3.14 the
@@ -32,6 +37,7 @@
 
 #include <Python.h>
 
+#include <array>
 #include <cstdint>
 
 // The versions on which the reads below were checked.
@@ -43,6 +49,13 @@
 #endif
 
 namespace quorlin::compat {
+
+template <int N> constexpr std::array<uint8_t, N> events() noexcept {
+    std::array<uint8_t, N> ids{};
+    for (int i = 0; i < N; i++)
+        ids[i] = static_cast<uint8_t>(i);
+    return ids;
+}
 
 // Every read below is available: the shortcuts that use them may be taken.
 inline constexpr bool kChecked = QUORLIN_CHECKED_INTERNALS != 0;
@@ -144,6 +157,14 @@ inline bool locally_monitored(PyCodeObject *code) noexcept {
 #endif
 }
 
+// The global monitoring events, numbered from 0, each with tools of its own.
+inline constexpr auto kGlobalEvents = events<PY_MONITORING_EVENT_RERAISE + 1>();
+#if PY_MINOR_VERSION >= 14
+static_assert(PY_MONITORING_EVENT_BRANCH_RIGHT == 9 && PY_MONITORING_EVENT_RERAISE == 15);
+#else
+static_assert(PY_MONITORING_EVENT_BRANCH == 8 && PY_MONITORING_EVENT_RERAISE == 14);
+#endif
+
 // The functions of importlib._bootstrap that import_module runs for a loaded module.
 #if PY_MINOR_VERSION >= 15
 inline constexpr const char *kBootstrapPath[] = {"_gcd_import", "_sanity_check", "_find_and_load",
@@ -181,6 +202,7 @@ inline bool locally_monitored(PyCodeObject *) noexcept {
 inline bool stack_to_spare(PyThreadState *, int) noexcept {
     return false;
 }
+inline constexpr auto kGlobalEvents = events<1>(); // never read
 inline constexpr const char *kBootstrapPath[] = {"_gcd_import", "_sanity_check", "_find_and_load"};
 
 #endif

@@ -539,6 +539,8 @@ uint64_t quiet_version = UINT64_MAX;
 
 // Every global monitoring event is off at instrumentation version `now`, read through the public
 // monitoring scope (which fills the states only when given a version other than the current).
+// The events are those with tools of their own on this version (compat.hpp); the others go with
+// one of them.
 [[gnu::noinline]] bool quiet_at(uint64_t now) noexcept {
     static constexpr uint8_t kEvents[] = {
         PY_MONITORING_EVENT_PY_START,    PY_MONITORING_EVENT_PY_RESUME,
@@ -553,7 +555,7 @@ uint64_t quiet_version = UINT64_MAX;
     constexpr Py_ssize_t n = sizeof kEvents;
     PyMonitoringState states[n];
     uint64_t version = UINT64_MAX; // never a version: the states are filled
-    if (PyMonitoring_EnterScope(states, &version, kEvents, n) < 0) {
+    if (PyMonitoring_EnterScope(states, &version, events.data(), n) < 0) {
         PyErr_Clear();
         return false;
     }

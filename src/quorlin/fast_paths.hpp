@@ -127,6 +127,9 @@
 // (9), a list's item array and the capacity of sorted()'s copy (7).
 //
 // Built with QUORLIN_NO_FAST_PATHS every condition is false, so every member takes the plain path.
+// The interpreter internals that 2 to 4 and 9 read (object layouts, function versions, thread
+// state, monitoring data) come from compat.hpp, which compiles them off on versions it was not
+// checked on: there those shortcuts are never taken.
 //
 // What the shortcuts remember (watcher ID, objects, versions, the datetime C API) belongs to the
 // interpreter that loaded the module; forget() abandons it once that interpreter is finished.
