@@ -150,7 +150,7 @@ inline bool locally_monitored(PyCodeObject *code) noexcept {
     // pointer, which lies below this frame by the frames of the call and of the evaluation loop:
     // far less than the margin kept here. Where the limits were never set (zero) any address
     // passes, as it passes the interpreter's own check.
-    constexpr uintptr_t kMargin = 64 * 1024;
+    constexpr uintptr_t kMargin = uintptr_t{64} * 1024;
     auto here = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
     uintptr_t limit = reinterpret_cast<layout::ThreadStateRecord *>(ts)->c_stack_soft_limit;
     return here > limit + kMargin;
