@@ -40,9 +40,11 @@
 #include <array>
 #include <cstdint>
 
-// The versions on which the reads below were checked.
-#if PY_MAJOR_VERSION == 3 && PY_RELEASE_LEVEL == PY_RELEASE_LEVEL_FINAL &&                         \
-    PY_MINOR_VERSION >= 13 && PY_MINOR_VERSION <= 15 && !defined(Py_GIL_DISABLED)
+// The versions on which the reads below were checked (QUORLIN_UNCHECKED_INTERNALS builds as for any
+// other version, to test that path).
+#if !defined(QUORLIN_UNCHECKED_INTERNALS) && PY_MAJOR_VERSION == 3 &&                              \
+    PY_RELEASE_LEVEL == PY_RELEASE_LEVEL_FINAL && PY_MINOR_VERSION >= 13 &&                        \
+    PY_MINOR_VERSION <= 15 && !defined(Py_GIL_DISABLED)
 #define QUORLIN_CHECKED_INTERNALS 1
 #else
 #define QUORLIN_CHECKED_INTERNALS 0
