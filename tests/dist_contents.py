@@ -11,6 +11,7 @@ default `logger` module and the licence, and no C++ source.
 import fnmatch
 import os
 import sys
+import sysconfig
 import tarfile
 import zipfile
 
@@ -23,7 +24,8 @@ SDIST_REQUIRED = ["PKG-INFO", "pyproject.toml", "CMakeLists.txt", "LICENSE", "RE
                   "src/quorlin/module.cpp", "tests/conftest.py"]
 WHEEL_REQUIRED = ["logger.py", "quorlin/__init__.py", "quorlin/py.typed", "quorlin/version_manager.pyi",
                   "quorlin/testing.py", "quorlin/typed.py",
-                  "quorlin/version_manager.cpython-313-*.so", "quorlin-*.dist-info/licenses/LICENSE",
+                  # built by and for the interpreter that runs this check
+                  "quorlin/version_manager" + sysconfig.get_config_var("EXT_SUFFIX"), "quorlin-*.dist-info/licenses/LICENSE",
                   "quorlin-*.dist-info/METADATA"]
 WHEEL_FORBIDDEN = ["*.cpp", "*.hpp", "src/*", "tests/*"]
 
