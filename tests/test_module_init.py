@@ -230,7 +230,7 @@ print(json.dumps(fresh + out + [m.current.__name__, m.last.__name__, calls]))
 
 def test_interpreter_started_again(tmp_path):
     # A program that embeds Python and starts it anew gets a fresh module each time, as the first.
-    config = os.path.join(os.path.dirname(sys._base_executable), "python{}.{}-config".format(*sys.version_info))
+    config = os.path.join(os.path.dirname(sys._base_executable), f"python{sysconfig.get_config_var('LDVERSION')}-config")
     if not shutil.which("gcc") or not os.access(config, os.X_OK):
         pytest.skip(f"needs gcc and {config} to build a program that embeds the interpreter")
     flags = subprocess.run([config, "--cflags", "--embed", "--ldflags"], capture_output=True, text=True, check=True)
