@@ -17,7 +17,8 @@ def test_the_page_example_is_the_checked_file_and_runs():
         import sys
         before = set(sys.modules)
         import quorlin.typed
-        assert set(sys.modules) - before <= {"quorlin", "quorlin.typed", "types"}, set(sys.modules) - before
+        # types itself imports _types from 3.14 on
+        assert set(sys.modules) - before <= {"quorlin", "quorlin.typed", "types", "_types"}, set(sys.modules) - before
 
         from types import GenericAlias
         import prices, tariffs, tariffs.v2023_01
