@@ -187,16 +187,6 @@ Remembered *entry_for(PyObject *name) noexcept {
 // ---------------------------------------------------------------------------------------------
 // 2-4. The class as assembled.
 
-// CPython 3.13's property and staticmethod objects (their layouts are not in the public headers).
-// check_class() confirms both against the objects' public attributes before trusting them.
-struct PropertyLayout {
-    PyObject_HEAD PyObject *get;
-    PyObject *set;
-};
-struct StaticMethodLayout {
-    PyObject_HEAD PyObject *callable;
-};
-
 // The class and its own descriptors, borrowed: the class until its namespace goes (class_gone()),
 // the descriptors from that namespace, which holds them while it is unchanged (and they are used
 // only then). Nothing is held that the module namespace would let go. A namespace that something
@@ -209,8 +199,8 @@ struct ClassState {
     uint64_t checked_changes = 0;
     unsigned int checked_tag = 0;
     Py_ssize_t offsets[2] = {0, 0}; // by Slot
-    PropertyLayout *props[3] = {};  // by Prop
-    StaticMethodLayout *get_module = nullptr;
+    PyObject *props[3] = {};        // by Prop (property objects)
+    PyObject *get_module = nullptr; // the static method
 };
 ClassState cs;
 
@@ -270,20 +260,21 @@ int check_class(ClassState &next) noexcept {
         if (!prop) return 0;
         if (read_attr(prop.get(), "fget", get) < 0 || read_attr(prop.get(), "fset", set) < 0)
             return -1;
-        auto *layout = reinterpret_cast<PropertyLayout *>(prop.get());
-        if (layout->get != get.get() || layout->set != set.get() || !get ||
+        // The layout read (compat.hpp) confirmed against the public attributes.
+        if (compat::property_getter(prop.get()) != get.get() ||
+            compat::property_setter(prop.get()) != set.get() || !get ||
             spec_of(get.get()) != kGetters[i] ||
             (set ? spec_of(set.get()) : nullptr) != kSetters[i])
             return 0;
-        next.props[i] = layout;
+        next.props[i] = prop.get();
     }
     Ref method, func;
     if (entry_of_type(type, g.str.get_module, &PyStaticMethod_Type, method) < 0) return -1;
     if (method) {
         if (read_attr(method.get(), "__func__", func) < 0) return -1;
-        auto *layout = reinterpret_cast<StaticMethodLayout *>(method.get());
-        if (func && layout->callable == func.get() && spec_of(func.get()) == &kGetModule)
-            next.get_module = layout;
+        if (func && compat::static_method_callable(method.get()) == func.get() &&
+            spec_of(func.get()) == &kGetModule)
+            next.get_module = method.get();
     }
     next.valid = true;
     return 0;
@@ -332,18 +323,18 @@ PyObject *slot_value(PyObject *self, Slot slot) noexcept {
 // this module with the getter's row, which behaves as that row says whatever object it is.
 bool getter_in_force(Prop prop) noexcept {
     int i = static_cast<int>(prop);
-    return spec_of(cs.props[i]->get) == kGetters[i];
+    return spec_of(compat::property_getter(cs.props[i])) == kGetters[i];
 }
 
 bool setter_in_force(Prop prop) noexcept {
     int i = static_cast<int>(prop);
-    PyObject *set = cs.props[i]->set;
+    PyObject *set = compat::property_setter(cs.props[i]);
     return set && kSetters[i] && spec_of(set) == kSetters[i];
 }
 
 // The static method still wraps the function assembled into it (once the class is intact).
 bool static_method_in_force() noexcept {
-    return cs.get_module && spec_of(cs.get_module->callable) == &kGetModule;
+    return cs.get_module && spec_of(compat::static_method_callable(cs.get_module)) == &kGetModule;
 }
 
 bool datetime_api() noexcept {
@@ -362,9 +353,9 @@ struct ImportFunction {
     uint32_t version = 0;
 };
 
-// funcs[]: import_module, then the three functions of importlib._bootstrap named below.
-constexpr int kImportModule = 0, kGcdImport = 1, kFunctions = 4;
-constexpr const char *kBootstrapNames[] = {"_gcd_import", "_sanity_check", "_find_and_load"};
+// funcs[]: import_module, then the functions of importlib._bootstrap on its path (compat.hpp).
+constexpr int kBootstrapFunctions = static_cast<int>(std::size(compat::kBootstrapPath));
+constexpr int kImportModule = 0, kGcdImport = 1, kFunctions = 1 + kBootstrapFunctions;
 constexpr const char *kBuiltinNames[] = {"getattr", "isinstance", "str"};
 
 // The import system as last recorded. Everything is borrowed from the watched dicts it was read
@@ -443,8 +434,8 @@ int record_import(ImportState &next) noexcept {
     next.bootstrap = value.get();
     PyObject *bns = PyModule_GetDict(next.bootstrap);
     if (!watched_str_keyed(bns)) return PyErr_Occurred() ? -1 : 0;
-    for (int i = 0; i < 3; i++) {
-        if (item(bns, kBootstrapNames[i], value) < 0) return -1;
+    for (int i = 0; i < kBootstrapFunctions; i++) {
+        if (item(bns, compat::kBootstrapPath[i], value) < 0) return -1;
         if (!exact_function(value)) return 0;
         next.funcs[kGcdImport + i].func = value.get();
     }
@@ -476,10 +467,10 @@ int record_import(ImportState &next) noexcept {
         auto *fo = reinterpret_cast<PyFunctionObject *>(f.func);
         if (fo->func_builtins != builtins ||
             fo->func_globals != (&f == &next.funcs[kImportModule] ? ns : bns) ||
-            !PyCode_Check(fo->func_code) || fo->func_version == 0 || fo->func_closure)
+            !PyCode_Check(fo->func_code) || compat::function_version(fo) == 0 || fo->func_closure)
             return 0;
         f.code = fo->func_code;
-        f.version = fo->func_version;
+        f.version = compat::function_version(fo);
     }
     for (const char *name : kBuiltinNames) {
         if (item(bns, name, value) < 0) return -1;
@@ -542,17 +533,8 @@ uint64_t quiet_version = UINT64_MAX;
 // The events are those with tools of their own on this version (compat.hpp); the others go with
 // one of them.
 [[gnu::noinline]] bool quiet_at(uint64_t now) noexcept {
-    static constexpr uint8_t kEvents[] = {
-        PY_MONITORING_EVENT_PY_START,    PY_MONITORING_EVENT_PY_RESUME,
-        PY_MONITORING_EVENT_PY_RETURN,   PY_MONITORING_EVENT_PY_YIELD,
-        PY_MONITORING_EVENT_CALL,        PY_MONITORING_EVENT_LINE,
-        PY_MONITORING_EVENT_INSTRUCTION, PY_MONITORING_EVENT_JUMP,
-        PY_MONITORING_EVENT_BRANCH,      PY_MONITORING_EVENT_STOP_ITERATION,
-        PY_MONITORING_EVENT_RAISE,       PY_MONITORING_EVENT_EXCEPTION_HANDLED,
-        PY_MONITORING_EVENT_PY_UNWIND,   PY_MONITORING_EVENT_PY_THROW,
-        PY_MONITORING_EVENT_RERAISE,
-    }; // C_RETURN and C_RAISE come with CALL; the scope has no state of their own for them
-    constexpr Py_ssize_t n = sizeof kEvents;
+    constexpr auto &events = compat::kGlobalEvents;
+    constexpr auto n = static_cast<Py_ssize_t>(events.size());
     PyMonitoringState states[n];
     uint64_t version = UINT64_MAX; // never a version: the states are filled
     if (PyMonitoring_EnterScope(states, &version, events.data(), n) < 0) {
