@@ -42,8 +42,10 @@ constexpr bool kEnabled = true;
 // Interpreter internals, each read only on the versions whose headers it was checked against;
 // elsewhere the accessor answers so that the shortcuts needing it are not taken.
 
-#if PY_VERSION_HEX >= 0x030D0000 && PY_VERSION_HEX < 0x030E0000 && !defined(Py_GIL_DISABLED)
-// CPython 3.13's dict keys object and dict values (Include/internal/pycore_dict.h).
+#if QUORLIN_CHECKED_INTERNALS // the versions of compat.hpp
+// The dict keys object and dict values of CPython 3.13 to 3.15 (Include/internal/pycore_dict.h, the
+// same on all three). An object's inline values follow its basic size there (3.13 puts them after
+// the object header, which is the basic size of every type shared_key_index() accepts).
 struct DictKeys {
     Py_ssize_t refcnt;
     uint8_t log2_size, log2_index_bytes, kind;
