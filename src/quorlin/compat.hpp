@@ -30,6 +30,10 @@
 //   reference count on 3.14; after the thread state, an embedded base frame of nine pointers, two
 //   small fields and one stack slot, and the reference count on 3.15). Python frames are still
 //   counted by py_recursion_remaining on all three.
+// - Dict keys and values (Include/internal/pycore_dict.h, the same on all three): the kind of a
+//   dict's keys, a heap type's shared keys and an instance's inline values, which follow its basic
+//   size (3.13 puts them after the object header, the basic size of every type read here).
+// - A list's item array and allocated capacity (public struct, the same on all three).
 // - importlib's path for a loaded module (import_module -> _gcd_import -> _sanity_check,
 //   _find_and_load): the same on 3.13 and 3.14; 3.15 reads __spec__._initializing through one more
 //   function, _is_initializing, which the shortcut then checks like the others.
@@ -37,8 +41,10 @@
 
 #include <Python.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
+#include <utility>
 
 // The versions on which the reads below were checked (QUORLIN_UNCHECKED_INTERNALS builds as for any
 // other version, to test that path).
@@ -175,6 +181,75 @@ inline constexpr const char *kBootstrapPath[] = {"_gcd_import", "_sanity_check",
 inline constexpr const char *kBootstrapPath[] = {"_gcd_import", "_sanity_check", "_find_and_load"};
 #endif
 
+// The dict keys object and dict values.
+namespace layout {
+struct DictKeys {
+    Py_ssize_t refcnt;
+    uint8_t log2_size, log2_index_bytes, kind;
+    uint32_t version;
+    Py_ssize_t usable, nentries;
+    char indices[]; // 1 << log2_index_bytes bytes, then the entries
+};
+struct DictUnicodeEntry {
+    PyObject *key, *value;
+};
+struct DictValues {
+    uint8_t capacity, size, embedded, valid;
+    PyObject *values[1];
+};
+inline constexpr uint8_t kDictKeysGeneral = 0; // DICT_KEYS_GENERAL; unicode and split keys: str
+} // namespace layout
+
+// Every key of `dict` is an exact str (what the interpreter's own global-variable specialisation
+// requires, DK_IS_UNICODE): a look-up with an exact str compares strings and runs no Python code.
+// A key of any other type turns the keys general, until the dict is emptied.
+inline bool only_str_keys(PyObject *dict) noexcept {
+    auto *keys =
+        reinterpret_cast<layout::DictKeys *>(reinterpret_cast<PyDictObject *>(dict)->ma_keys);
+    return keys->kind != layout::kDictKeysGeneral;
+}
+
+// The index of the exact str `name` among the keys that the instances of the heap type `type`
+// share (append-only: an index once found stays), or -1.
+inline Py_ssize_t shared_key_index(PyTypeObject *type, PyObject *name) noexcept {
+    if (!(type->tp_flags & Py_TPFLAGS_INLINE_VALUES) || type->tp_basicsize != sizeof(PyObject))
+        return -1;
+    auto *keys = reinterpret_cast<layout::DictKeys *>(
+        reinterpret_cast<PyHeapTypeObject *>(type)->ht_cached_keys);
+    if (!keys || keys->kind == layout::kDictKeysGeneral) return -1;
+    auto *entries = reinterpret_cast<layout::DictUnicodeEntry *>(
+        keys->indices + (size_t{1} << keys->log2_index_bytes));
+    for (Py_ssize_t i = 0; i < keys->nentries; i++)
+        if (entries[i].key == name) return i; // attribute names are interned
+    return -1;
+}
+
+// The attribute at shared-key index `ix` of `obj`, an instance of a type for which
+// shared_key_index() found it, as its inline values hold it: true with `*value` borrowed (nullptr
+// when unset) while those values are the object's attributes (its __dict__, if made, is a view of
+// them); false when its attributes live in a dict of their own.
+inline bool inline_attribute(PyObject *obj, Py_ssize_t ix, PyObject *&value) noexcept {
+    auto *values =
+        reinterpret_cast<layout::DictValues *>(reinterpret_cast<char *>(obj) + sizeof(PyObject));
+    if (!values->valid || ix >= values->capacity) return false;
+    value = values->values[ix];
+    return true;
+}
+
+// Moves the items of the list `from` into the new empty list `to`, which then reports the
+// capacity of the copy that sorted() makes (list_preallocate_exact(): the length rounded up to
+// even), never more than the items' array has.
+inline bool move_items(PyObject *from, PyObject *to) noexcept {
+    auto *a = reinterpret_cast<PyListObject *>(from), *b = reinterpret_cast<PyListObject *>(to);
+    Py_ssize_t n = Py_SIZE(a);
+    b->ob_item = std::exchange(a->ob_item, nullptr);
+    b->allocated = std::min(a->allocated, n + n % 2);
+    Py_SET_SIZE(b, n);
+    a->allocated = 0;
+    Py_SET_SIZE(a, 0);
+    return true;
+}
+
 #else // not checked: nothing is read, and no shortcut that would need it is taken
 
 inline PyObject *property_getter(PyObject *) noexcept {
@@ -206,6 +281,19 @@ inline bool stack_to_spare(PyThreadState *, int) noexcept {
 }
 inline constexpr auto kGlobalEvents = events<1>(); // never read
 inline constexpr const char *kBootstrapPath[] = {"_gcd_import", "_sanity_check", "_find_and_load"};
+
+inline bool only_str_keys(PyObject *) noexcept {
+    return false;
+}
+inline Py_ssize_t shared_key_index(PyTypeObject *, PyObject *) noexcept {
+    return -1;
+}
+inline bool inline_attribute(PyObject *, Py_ssize_t, PyObject *&) noexcept {
+    return false;
+}
+inline bool move_items(PyObject *, PyObject *) noexcept {
+    return false;
+}
 
 #endif
 

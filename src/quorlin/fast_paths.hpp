@@ -121,18 +121,19 @@
 //    Trusts: a tuple never changes, and its length fixes how many arguments came by position.
 //    Detected by: identity with the tuple held since it was found in order (per function).
 //
-// Read in the version-guarded block of internals in fast_paths.cpp (checked against the 3.13
-// headers, not free-threaded; elsewhere the shortcut needing it is off or takes its public path):
-// the kind of a dict's keys (1, 2, 9), a heap type's shared keys and an instance's inline values
-// (9), a list's item array and the capacity of sorted()'s copy (7).
-//
 // Built with QUORLIN_NO_FAST_PATHS every condition is false, so every member takes the plain path.
-// The interpreter internals that 2 to 4 and 9 read (object layouts, function versions, thread
-// state, monitoring data) come from compat.hpp, which compiles them off on versions it was not
-// checked on: there those shortcuts are never taken.
+// The interpreter internals that 1, 2 to 4, 7 and 9 read (dict keys and inline values, list items,
+// object layouts, function versions, thread state, monitoring data) come from compat.hpp, which
+// compiles them off on versions it was not checked on: there those shortcuts are never taken.
+//
+// Where each is checked, by what it trusts: 1 in fast_paths.cpp, beside the dict watcher that all
+// share; the class, 2 to 4 and 12, in fast_class.cpp; the clock and dates, 5 to 8 and 11, in
+// fast_dates.cpp; the import system, 9, in fast_import.cpp; binding, 10 and 13, in
+// fast_binding.cpp. fast_shared.hpp holds what more than one of them reads.
 //
 // What the shortcuts remember (watcher ID, objects, versions, the datetime C API) belongs to the
-// interpreter that loaded the module; forget() abandons it once that interpreter is finished.
+// interpreter that loaded the module; forget() abandons it, in every part, once that interpreter is
+// finished.
 #pragma once
 
 #include "ref.hpp"
