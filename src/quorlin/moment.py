@@ -25,20 +25,28 @@ __all__ = ["at", "name_at", "zoned"]
 _namespace = _vm.__dict__
 
 
-def _moment(when: object) -> "datetime":
+class _Stdlib:
+    """The standard library's class, where freezegun does not reach: while a freeze runs, it rebinds
+    every module-level name that holds the class, this module's `datetime` included."""
+
+    datetime = datetime
+
+
+def _moment(when: object, expected: str = "when must be a datetime or a date") -> "datetime":
     """The naive local time that the clock would read at `when`.
 
     A naive datetime is that already. An aware one is converted to local time. A date stands for
     the first moment of its day (just after midnight), so that a version starting at that midnight
-    is in force and one starting later that day is not yet.
+    is in force and one starting later that day is not yet. Anything else is a TypeError that
+    begins with `expected`.
     """
     if isinstance(when, datetime):
         if when.utcoffset() is None:
             return when
         return when.astimezone().replace(tzinfo=None)
     if isinstance(when, date):
-        return datetime(when.year, when.month, when.day, 0, 0, 0, 1)
-    raise TypeError(f"when must be a datetime or a date, not {type(when).__name__}")
+        return _Stdlib.datetime(when.year, when.month, when.day, 0, 0, 0, 1)
+    raise TypeError(f"{expected}, not {type(when).__name__}")
 
 
 def _need_more(got: int) -> "ValueError":

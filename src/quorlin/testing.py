@@ -27,6 +27,7 @@ from types import TracebackType
 import pytest
 
 from quorlin import version_manager
+from quorlin.moment import _moment, _Stdlib
 from quorlin.version_manager import VersionManager
 
 __all__ = ["STEP", "VersionClock", "moment_of"]
@@ -48,11 +49,7 @@ def moment_of(when: date) -> datetime:
     a bare date is the start of that day plus STEP, so that a version starting at that midnight is in
     force and one starting later that day is not yet.
     """
-    if isinstance(when, datetime):
-        return when if when.tzinfo is None else when.astimezone().replace(tzinfo=None)
-    if isinstance(when, date):
-        return _Stdlib.datetime(when.year, when.month, when.day) + STEP
-    raise TypeError(f"the clock is set to a date or a datetime, not {type(when).__name__}")
+    return _moment(when, "the clock is set to a date or a datetime")
 
 
 class VersionClock:
@@ -116,13 +113,6 @@ class VersionClock:
             else:
                 namespace[name] = value
         self._saved = None
-
-
-class _Stdlib:
-    """The standard library's class, where freezegun does not reach: while a freeze runs, it rebinds
-    every module-level name that holds the class, this module's `datetime` included."""
-
-    datetime = datetime
 
 
 class _Frozen(datetime):
