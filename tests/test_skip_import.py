@@ -238,7 +238,7 @@ READ = []
     type("Meta", (type,), {"__getattribute__": lambda c, n: READ.append(n) or type.__getattribute__(c, n)})("Spec", (), {}),
 ])
 def test_module_spec_rebound_to_another_class(vm, monkeypatch, spec_class):
-    """importlib reads a spec's _initializing on the spec alone, never on the class it names."""
+    """importlib reads a ModuleSpec's _initializing on that object alone, never on the class it names."""
     found = sys.modules[f"{vm.module}.v2"]
     with monkeypatch.context() as patch:
         patch.setattr(bootstrap, "ModuleSpec", spec_class)
@@ -290,7 +290,7 @@ def test_module_being_initialised(vm, monkeypatch):
 
 @pytest.mark.parametrize("change", [
     "spec._initializing = True",  # a plain attribute store, which no dict watcher sees
-    "vars(spec)\nspec._initializing = True",  # the same after the spec's __dict__ was made
+    "vars(spec)\nspec._initializing = True",  # the same after the ModuleSpec's __dict__ was made
     "old = spec.__dict__\nspec.__dict__ = dict(old, _initializing=True)",  # old kept, unchanged
     "vars(spec)['_initializing'] = True",
 ])

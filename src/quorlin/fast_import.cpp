@@ -262,10 +262,10 @@ bool standard_global() noexcept {
 
 // What a look-up found for a path, until any of the dicts it read changes: sys.modules (watched
 // when checked) and the module's namespace (watched when remembered), both counted in
-// import_changes. The module and its spec are borrowed: sys.modules holds the one and the module's
-// namespace the other for as long as neither changes, and they are used only then. The spec's
-// _initializing is read again at every use: an attribute store into an object whose attributes
-// live inline reaches no dict watcher.
+// import_changes. The module and its ModuleSpec are borrowed: sys.modules holds the one and the
+// module's namespace the other for as long as neither changes, and they are used only then. The
+// ModuleSpec's _initializing is read again at every use: an attribute store into an object whose
+// attributes live inline reaches no dict watcher.
 struct FoundModule {
     Ref path;
     PyObject *module = nullptr, *spec = nullptr;

@@ -93,16 +93,17 @@
 //    monitoring events, read again whenever the instrumentation version that the running thread
 //    carries in its eval_breaker moves; the code objects' local monitors; the thread state's
 //    remaining recursion depth. No watcher ID left: never taken. The look-up reads sys.modules and
-//    the module's namespace only while their keys are all exact str, and the spec's _initializing
-//    where the interpreter keeps it: in the spec's inline values while those are its attributes
-//    (3.13), else in its attribute dict while that has exact str keys only (else the call is made,
-//    and its look-ups run whatever they run). What the first two found is remembered, borrowed,
-//    until sys.modules or the module's namespace changes (both watched; they hold what is
-//    remembered, and a dict that gets a key of another type changes); the spec's _initializing is
-//    read again at every use. (A look-up of this module itself is not remembered: its namespace
-//    counts its changes apart.) A get_module call with the very argument objects of one answered
-//    that way, with the module namespace unchanged since (so import_module is still the function
-//    read then), gets the same answer while the conditions of the call hold.
+//    the module's namespace only while their keys are all exact str, and the ModuleSpec's
+//    _initializing where the interpreter keeps it: in the ModuleSpec's inline values while those
+//    are its attributes (3.13 to 3.15), else in its attribute dict while that has exact str keys
+//    only (else the call is made, and its look-ups run whatever they run). What the first two
+//    found is remembered, borrowed, until sys.modules or the module's namespace changes (both
+//    watched; they hold what is remembered, and a dict that gets a key of another type changes);
+//    the ModuleSpec's _initializing is read again at every use. (A look-up of this module itself
+//    is not remembered: its namespace counts its changes apart.) A get_module call with the very
+//    argument objects of one answered that way, with the module namespace unchanged since (so
+//    import_module is still the function read then), gets the same answer while the conditions
+//    of the call hold.
 // 10. A Versioned module path made before is used again.
 //    Trusts: exact str objects never change, so the same two objects join to the same path.
 //    Detected by: identity of the package name and the version name (held while remembered).
