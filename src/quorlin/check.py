@@ -446,7 +446,7 @@ def _import(package: Any, rows: list[_Row], found: _Problems, where: Any) -> dic
         if name in seen:
             continue
         seen.add(name)
-        files = [os.path.join(d, *f) for d in _package_dirs(package) for f in ((f"{name}.py",), (name, "__init__.py"))]
+        files = _version_files(package, name)
         try:
             get_module = getattr(version_manager, "VersionManager").get_module
             module = get_module(module=package, version=name, current="#")
@@ -561,8 +561,7 @@ def _unlisted(checked: list[_Checked]) -> list[ManagerReport]:
         extra = []
         for name in _submodules(package):
             if name not in listed[package] and _shape(name) in shapes:
-                path = next((p for d in _package_dirs(package) for p in (os.path.join(d, f"{name}.py"),
-                             os.path.join(d, name, "__init__.py")) if os.path.exists(p)), None)
+                path = next((p for p in _version_files(package, name) if os.path.exists(p)), None)
                 extra.append(Problem("warning", name, "unlisted", "looks like a version, but no table lists it",
                                      _source.display(path) if path else None, 1 if path else None))
         if extra:
@@ -627,6 +626,12 @@ def _package_dirs(package: Any) -> list[str]:
         return [p for p in path if type(p) is str] if path is not None else []
     except Exception:
         return []
+
+
+def _version_files(package: Any, name: str) -> list[str]:
+    """Where the source of submodule `name` of `package` may lie: a module file, or a package's __init__.py."""
+    return [p for d in _package_dirs(package) for p in (os.path.join(d, f"{name}.py"),
+                                                         os.path.join(d, name, "__init__.py"))]
 
 
 def _submodules(package: Any) -> list[str]:
