@@ -209,11 +209,7 @@ def _walk(name: str, module: object, found: list[_Found], unchecked: list[Unchec
         return
     listed = {n for item in found if _package_of(item.manager) == name for n in _names(item.manager)}
     shapes = {_shape(n) for n in listed}
-    try:
-        children = sorted(info.name for info in pkgutil.iter_modules(path))
-    except Exception:
-        return
-    for child in children:
+    for child in _submodules(path):
         if child not in listed and child != "__main__" and _shape(child) not in shapes:
             try:
                 submodule = _import_target(f"{name}.{child}")
@@ -456,7 +452,7 @@ def _import(package: Any, rows: list[_Row], found: _Problems, where: Any) -> dic
             failing = _source.failing_line(exc, files)
             message = _one_line(exc)
             if failing is None and isinstance(exc, ModuleNotFoundError):
-                siblings = [n for n in _submodules(package) if n != name]
+                siblings = [n for n in _submodules(_package_dirs(package)) if n != name]
                 if close := difflib.get_close_matches(name, siblings, n=1):
                     message += f"; did you mean {close[0]}?"
             found.add(index, "error", label, "import", message,
@@ -559,7 +555,7 @@ def _unlisted(checked: list[_Checked]) -> list[ManagerReport]:
     for package, i in first.items():
         shapes = {_shape(n) for n in listed[package]}
         extra = []
-        for name in _submodules(package):
+        for name in _submodules(_package_dirs(package)):
             if name not in listed[package] and _shape(name) in shapes:
                 path = next((p for p in _version_files(package, name) if os.path.exists(p)), None)
                 extra.append(Problem("warning", name, "unlisted", "looks like a version, but no table lists it",
@@ -634,9 +630,10 @@ def _version_files(package: Any, name: str) -> list[str]:
                                                          os.path.join(d, name, "__init__.py"))]
 
 
-def _submodules(package: Any) -> list[str]:
+def _submodules(path: Any) -> list[str]:
+    """The names of the modules found in a package's `__path__`, sorted."""
     try:
-        return sorted(info.name for info in pkgutil.iter_modules(_package_dirs(package)))
+        return sorted(info.name for info in pkgutil.iter_modules(path))
     except Exception:
         return []
 
