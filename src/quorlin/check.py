@@ -209,11 +209,7 @@ def _walk(name: str, module: object, found: list[_Found], unchecked: list[Unchec
         return
     listed = {n for item in found if _package_of(item.manager) == name for n in _names(item.manager)}
     shapes = {_shape(n) for n in listed}
-    try:
-        children = sorted(info.name for info in pkgutil.iter_modules(path))
-    except Exception:
-        return
-    for child in children:
+    for child in _submodules(path):
         if child not in listed and child != "__main__" and _shape(child) not in shapes:
             try:
                 submodule = _import_target(f"{name}.{child}")
@@ -446,7 +442,7 @@ def _import(package: Any, rows: list[_Row], found: _Problems, where: Any) -> dic
         if name in seen:
             continue
         seen.add(name)
-        files = [os.path.join(d, *f) for d in _package_dirs(package) for f in ((f"{name}.py",), (name, "__init__.py"))]
+        files = _version_files(package, name)
         try:
             get_module = getattr(version_manager, "VersionManager").get_module
             module = get_module(module=package, version=name, current="#")
@@ -456,7 +452,7 @@ def _import(package: Any, rows: list[_Row], found: _Problems, where: Any) -> dic
             failing = _source.failing_line(exc, files)
             message = _one_line(exc)
             if failing is None and isinstance(exc, ModuleNotFoundError):
-                siblings = [n for n in _submodules(package) if n != name]
+                siblings = [n for n in _submodules(_package_dirs(package)) if n != name]
                 if close := difflib.get_close_matches(name, siblings, n=1):
                     message += f"; did you mean {close[0]}?"
             found.add(index, "error", label, "import", message,
@@ -559,10 +555,9 @@ def _unlisted(checked: list[_Checked]) -> list[ManagerReport]:
     for package, i in first.items():
         shapes = {_shape(n) for n in listed[package]}
         extra = []
-        for name in _submodules(package):
+        for name in _submodules(_package_dirs(package)):
             if name not in listed[package] and _shape(name) in shapes:
-                path = next((p for d in _package_dirs(package) for p in (os.path.join(d, f"{name}.py"),
-                             os.path.join(d, name, "__init__.py")) if os.path.exists(p)), None)
+                path = next((p for p in _version_files(package, name) if os.path.exists(p)), None)
                 extra.append(Problem("warning", name, "unlisted", "looks like a version, but no table lists it",
                                      _source.display(path) if path else None, 1 if path else None))
         if extra:
@@ -629,9 +624,16 @@ def _package_dirs(package: Any) -> list[str]:
         return []
 
 
-def _submodules(package: Any) -> list[str]:
+def _version_files(package: Any, name: str) -> list[str]:
+    """Where the source of submodule `name` of `package` may lie: a module file, or a package's __init__.py."""
+    return [p for d in _package_dirs(package) for p in (os.path.join(d, f"{name}.py"),
+                                                         os.path.join(d, name, "__init__.py"))]
+
+
+def _submodules(path: Any) -> list[str]:
+    """The names of the modules found in a package's `__path__`, sorted."""
     try:
-        return sorted(info.name for info in pkgutil.iter_modules(_package_dirs(package)))
+        return sorted(info.name for info in pkgutil.iter_modules(path))
     except Exception:
         return []
 

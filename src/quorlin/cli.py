@@ -14,7 +14,7 @@ import os
 import sys
 import tomllib
 from collections.abc import Sequence
-from datetime import datetime, timedelta
+from datetime import date, datetime, time, timedelta
 from typing import cast
 
 from quorlin.check import CheckError, ManagerReport, Problem, Report, Switch, Unchecked, check, text_of
@@ -103,11 +103,22 @@ def _configured_targets(path: str = "pyproject.toml") -> list[str]:
     return cast(list[str], targets)
 
 
-def _moment(text: str) -> datetime:
+def parse_when(text: str) -> date | datetime:
+    """WHEN as given on a command line: an ISO date, or an ISO datetime (naive, or with its offset)."""
     try:
-        when = datetime.fromisoformat(text)
+        return date.fromisoformat(text)
+    except ValueError:
+        pass
+    try:
+        return datetime.fromisoformat(text)
     except ValueError:
         raise argparse.ArgumentTypeError(f"not an ISO date or datetime: {text!r} (e.g. 2027-01-01 or 2027-01-01T06:00)")
+
+
+def _moment(text: str) -> datetime:
+    when = parse_when(text)
+    if not isinstance(when, datetime):
+        return datetime.combine(when, time())  # a bare date: its midnight
     if when.utcoffset() is not None:
         raise argparse.ArgumentTypeError(f"{text!r} has a time zone; give naive local time, as the clock reads it")
     return when

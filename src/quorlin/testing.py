@@ -18,7 +18,6 @@ moment, and puts back exactly what it found.
 
 from __future__ import annotations
 
-import argparse
 import datetime as datetime_module
 from collections.abc import Iterator
 from datetime import date, datetime, timedelta, tzinfo
@@ -227,11 +226,6 @@ def _manager(target: object) -> tuple[str, VersionManager]:
 
 
 def _when_option(text: str) -> datetime:
-    try:
-        return moment_of(date.fromisoformat(text))
-    except ValueError:
-        pass
-    try:
-        return moment_of(datetime.fromisoformat(text))
-    except ValueError:
-        raise argparse.ArgumentTypeError(f"not an ISO date or datetime: {text!r} (e.g. 2027-01-01 or 2027-01-01T06:00)")
+    from quorlin.cli import parse_when  # WHEN as `quorlin check --at` reads it
+
+    return moment_of(parse_when(text))
