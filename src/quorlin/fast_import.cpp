@@ -255,9 +255,9 @@ bool unobserved(PyThreadState *ts) noexcept {
 // The import_module that get_module reads now is the standard function, remembered from the module
 // namespace at the current globals_changes.
 bool standard_global() noexcept {
-    const Remembered *r = globals_watched ? entry_for(g.str.import_module) : nullptr;
-    return r && r->name == g.str.import_module && r->changes == globals_changes &&
-           r->value == is.funcs[kImportModule].func;
+    // The namespace holds what it remembers: dropping the reference runs no Python code.
+    Ref value = Ref::steal(remembered_global(g.str.import_module));
+    return value && value.get() == is.funcs[kImportModule].func;
 }
 
 // What a look-up found for a path, until any of the dicts it read changes: sys.modules (watched
