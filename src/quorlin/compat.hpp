@@ -65,9 +65,6 @@ template <int N> constexpr std::array<uint8_t, N> events() noexcept {
     return ids;
 }
 
-// Every read below is available: the shortcuts that use them may be taken.
-inline constexpr bool kChecked = QUORLIN_CHECKED_INTERNALS != 0;
-
 #if QUORLIN_CHECKED_INTERNALS
 
 namespace layout {

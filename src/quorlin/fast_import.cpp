@@ -64,10 +64,11 @@ bool exact_module(PyObject *obj) noexcept {
     return obj && Py_IS_TYPE(obj, &PyModule_Type);
 }
 
-// Watches `dict` (false with an exception set when it cannot be) and tells whether its keys are
-// all exact str (false without an exception when not).
-bool watched_str_keyed(PyObject *dict) noexcept {
-    return PyDict_Watch(watcher, dict) == 0 && only_str_keys(dict);
+// Watches `dict` and tells whether its keys are all exact str: 1 yes, 0 no, -1 with an exception
+// set when it cannot be watched.
+int watched_str_keyed(PyObject *dict) noexcept {
+    if (PyDict_Watch(watcher, dict) < 0) return -1;
+    return only_str_keys(dict) ? 1 : 0;
 }
 
 // Records the import system into `next` (whose checked_changes is set): valid when it is the
@@ -79,13 +80,13 @@ int record_import(ImportState &next) noexcept {
     // another type removed again) brings the next record.
     next.modules = PyImport_GetModuleDict();
     if (!PyDict_CheckExact(next.modules)) return 0;
-    if (!watched_str_keyed(next.modules)) return PyErr_Occurred() ? -1 : 0;
+    if (int rc = watched_str_keyed(next.modules); rc <= 0) return rc;
     Ref value;
     if (item(next.modules, "importlib", value) < 0) return -1;
     if (!exact_module(value.get())) return 0;
     next.importlib = value.get();
     PyObject *ns = PyModule_GetDict(next.importlib);
-    if (!watched_str_keyed(ns)) return PyErr_Occurred() ? -1 : 0;
+    if (int rc = watched_str_keyed(ns); rc <= 0) return rc;
     if (item(ns, "import_module", value) < 0) return -1;
     if (!exact_function(value)) return 0;
     next.funcs[kImportModule].func = value.get();
@@ -93,7 +94,7 @@ int record_import(ImportState &next) noexcept {
     if (!exact_module(value.get())) return 0;
     next.bootstrap = value.get();
     PyObject *bns = PyModule_GetDict(next.bootstrap);
-    if (!watched_str_keyed(bns)) return PyErr_Occurred() ? -1 : 0;
+    if (int rc = watched_str_keyed(bns); rc <= 0) return rc;
     for (int i = 0; i < kBootstrapFunctions; i++) {
         if (item(bns, compat::kBootstrapPath[i], value) < 0) return -1;
         if (!exact_function(value)) return 0;
@@ -103,7 +104,7 @@ int record_import(ImportState &next) noexcept {
     if (!exact_module(value.get())) return 0;
     next.sys = value.get();
     PyObject *sys_ns = PyModule_GetDict(next.sys);
-    if (!watched_str_keyed(sys_ns)) return PyErr_Occurred() ? -1 : 0;
+    if (int rc = watched_str_keyed(sys_ns); rc <= 0) return rc;
     if (item(sys_ns, "modules", value) < 0) return -1;
     if (value.get() != next.modules) return 0;
     if (item(bns, "_NEEDS_LOADING", value) < 0) return -1;
@@ -118,11 +119,11 @@ int record_import(ImportState &next) noexcept {
         spec->tp_dictoffset == 0 || PyTuple_GET_SIZE(spec->tp_mro) != 2 ||
         PyTuple_GET_ITEM(spec->tp_mro, 1) != reinterpret_cast<PyObject *>(&PyBaseObject_Type))
         return 0;
-    if (!watched_str_keyed(spec->tp_dict)) return PyErr_Occurred() ? -1 : 0;
+    if (int rc = watched_str_keyed(spec->tp_dict); rc <= 0) return rc;
     auto *f0 = reinterpret_cast<PyFunctionObject *>(next.funcs[kImportModule].func);
     PyObject *builtins = f0->func_builtins;
-    if (!PyDict_CheckExact(builtins) || !watched_str_keyed(builtins))
-        return PyErr_Occurred() ? -1 : 0;
+    if (!PyDict_CheckExact(builtins)) return 0;
+    if (int rc = watched_str_keyed(builtins); rc <= 0) return rc;
     for (ImportFunction &f : next.funcs) {
         auto *fo = reinterpret_cast<PyFunctionObject *>(f.func);
         if (fo->func_builtins != builtins ||
@@ -255,9 +256,9 @@ bool unobserved(PyThreadState *ts) noexcept {
 // The import_module that get_module reads now is the standard function, remembered from the module
 // namespace at the current globals_changes.
 bool standard_global() noexcept {
-    const Remembered *r = globals_watched ? entry_for(g.str.import_module) : nullptr;
-    return r && r->name == g.str.import_module && r->changes == globals_changes &&
-           r->value == is.funcs[kImportModule].func;
+    // The namespace holds what it remembers: dropping the reference runs no Python code.
+    Ref value = Ref::steal(remembered_global(g.str.import_module));
+    return value && value.get() == is.funcs[kImportModule].func;
 }
 
 // What a look-up found for a path, until any of the dicts it read changes: sys.modules (watched

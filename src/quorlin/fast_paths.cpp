@@ -13,10 +13,24 @@ uint64_t globals_changes = 0;
 uint64_t class_changes = 0;
 uint64_t import_changes = 0;
 PyObject *class_dict = nullptr;
+
+namespace {
+
+// 1. Remembered module globals. The pointers are borrowed from the namespace, which keeps them
+// alive for as long as it stays unchanged.
+struct Remembered {
+    PyObject *name;
+    PyObject *value;
+    uint64_t changes;
+};
 Remembered remembered[8];
 bool globals_watched = false;
 
-namespace {
+Remembered *entry_for(PyObject *name) noexcept {
+    for (Remembered &r : remembered)
+        if (r.name == name || r.name == nullptr) return &r;
+    return nullptr;
+}
 
 int on_dict_event(PyDict_WatchEvent event, PyObject *dict, PyObject *, PyObject *) noexcept {
     if (dict == g.globals) {

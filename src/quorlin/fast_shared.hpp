@@ -1,6 +1,6 @@
 // fast_shared.hpp: what the parts of the shortcuts (fast_*.cpp) share, for them alone: the dict
-// watcher and its counts of changes, the remembered module globals, the checks more than one part
-// makes, and each part's own forget().
+// watcher and its counts of changes, the checks more than one part makes, and each part's own
+// forget().
 #pragma once
 
 #include "compat.hpp"
@@ -56,24 +56,6 @@ template <class Check> void parked(const Check &check) noexcept {
     PyObject *exc = PyErr_GetRaisedException();
     if (check() < 0) PyErr_Clear();
     PyErr_SetRaisedException(exc);
-}
-
-// ---------------------------------------------------------------------------------------------
-// 1. Remembered module globals (fast_paths.cpp). The pointers are borrowed from the namespace,
-// which keeps them alive for as long as it stays unchanged.
-
-struct Remembered {
-    PyObject *name;
-    PyObject *value;
-    uint64_t changes;
-};
-extern Remembered remembered[8];
-extern bool globals_watched;
-
-inline Remembered *entry_for(PyObject *name) noexcept {
-    for (Remembered &r : remembered)
-        if (r.name == name || r.name == nullptr) return &r;
-    return nullptr;
 }
 
 // `value` is the builtins module's own function `name`.
